@@ -1,0 +1,32 @@
+#pragma once
+// The user's last scan settings and their config.toml form.
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <string>
+
+#include "structs/errors.hpp"
+
+namespace kestrel {
+
+struct SavedConfig {
+  std::string port;
+  std::uint32_t baudrate = 0;
+  std::uint64_t start_frequency = 0;  // MHz
+  std::uint64_t stop_frequency = 0;   // MHz
+  std::uint64_t points = 0;
+  std::uint64_t repeat = 0;
+  bool operator==(const SavedConfig&) const = default;
+};
+
+// Reads "config.toml" in the working directory (or `path`).
+// ConfigNotFound, OpenOutput or InvalidConfig on failure.
+std::expected<SavedConfig, AppError> load_config(const std::filesystem::path& path = "config.toml");
+
+// Writes the six settings to "config.toml" (or `path`), never leaving the old
+// settings lost on failure. KeyPress or SerializeError on failure.
+std::expected<void, UiError> save_config(const SavedConfig& config,
+                                         const std::filesystem::path& path = "config.toml");
+
+}  // namespace kestrel

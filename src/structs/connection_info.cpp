@@ -1,0 +1,1 @@
+#include "structs/connection_info.hpp"

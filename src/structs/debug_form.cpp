@@ -1,0 +1,1 @@
+#include "structs/debug_form.hpp"

@@ -1,0 +1,1 @@
+#include "structs/logging.hpp"

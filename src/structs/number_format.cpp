@@ -1,0 +1,1 @@
+#include "structs/number_format.hpp"

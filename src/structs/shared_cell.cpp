@@ -1,0 +1,1 @@
+#include "structs/shared_cell.hpp"
