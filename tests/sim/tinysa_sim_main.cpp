@@ -1,0 +1,4 @@
+// Placeholder: the tinysa-sim program follows.
+int main() {
+  return 1;
+}
