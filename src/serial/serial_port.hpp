@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <vector>
@@ -19,8 +20,10 @@ class SerialPort {
  public:
   // Opens `name` at `baud` bits per second: raw binary, 8 data bits, no
   // parity, one stop bit, no flow control, receiver on, DTR and RTS off where
-  // the device has them, exclusive use. Reads and writes time out after
-  // `timeout`. Nothing stays open on failure.
+  // the device has them, exclusive use (a second open fails while this one
+  // lives). A name without '/' is looked up in /dev. Reads and writes time out
+  // after `timeout`. On failure the error has the system's kind and text
+  // (NoDevice for a name that does not exist) and nothing stays open.
   static std::expected<SerialPort, SerialError> open(const std::string& name, std::uint32_t baud,
                                                      std::chrono::milliseconds timeout);
 
@@ -50,8 +53,13 @@ class SerialPort {
 };
 
 // The names of the serial devices that exist (/dev/ttyACM*, /dev/ttyUSB*, the
-// /dev/ttyS* that have a UART behind them, ...), in a stable order. An
-// unreadable device tree is a SerialError.
+// /dev/ttyS* that have a UART behind them, ...), sorted by name with numbers
+// in numeric order. An unreadable device tree is a SerialError.
 std::expected<std::vector<std::string>, SerialError> list_ports();
+
+// The same from the tty class directory `sys_class_tty` (normally
+// /sys/class/tty), naming the devices under `dev` (normally /dev).
+std::expected<std::vector<std::string>, SerialError> list_ports(
+    const std::filesystem::path& sys_class_tty, const std::filesystem::path& dev);
 
 }  // namespace kestrel::serial

@@ -1,0 +1,191 @@
+#include "serial/serial_port.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "serial/line_settings.hpp"
+
+namespace kestrel::serial {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Closes a descriptor unless released: keeps the open steps free of leaks.
+class FdGuard {
+ public:
+  explicit FdGuard(int fd) : fd_(fd) {}
+  ~FdGuard() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  FdGuard(const FdGuard&) = delete;
+  FdGuard& operator=(const FdGuard&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+IoError timed_out() {
+  return IoError::custom(IoErrorKind::TimedOut, "Operation timed out");
+}
+
+IoError hung_up() {
+  return IoError::custom(IoErrorKind::BrokenPipe, "The device hung up");
+}
+
+// Waits until `fd` is ready for `events` or `deadline` passes. Gives the
+// ready events, 0 on time-out, or an error.
+std::expected<short, IoError> wait_ready(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      return 0;
+    }
+    pollfd p{fd, events, 0};
+    int r = ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 1 << 30)));
+    if (r > 0) {
+      if (p.revents & POLLNVAL) {
+        return std::unexpected(IoError::from_errno(EBADF));
+      }
+      return p.revents;
+    }
+    if (r == 0) {
+      return 0;
+    }
+    if (errno != EINTR) {
+      return std::unexpected(IoError::from_errno(errno));
+    }
+  }
+}
+
+}  // namespace
+
+std::expected<SerialPort, SerialError> SerialPort::open(const std::string& name, std::uint32_t baud,
+                                                        std::chrono::milliseconds timeout) {
+  if (baud == 0) {
+    return std::unexpected(
+        SerialError(SerialErrorKind::InvalidInput, "Baud rate must be greater than zero"));
+  }
+  std::string path = name.find('/') == std::string::npos ? "/dev/" + name : name;
+  FdGuard fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) {
+    return std::unexpected(SerialError::from_errno(errno));
+  }
+  // The lock keeps out other programs that lock (root is not stopped by
+  // TIOCEXCL); TIOCEXCL keeps out everyone else.
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    return std::unexpected(SerialError::from_errno(errno == EWOULDBLOCK ? EBUSY : errno));
+  }
+  if (::ioctl(fd.get(), TIOCEXCL) != 0) {
+    return std::unexpected(SerialError::from_errno(errno));
+  }
+  if (int err = detail::set_raw_line(fd.get(), baud); err != 0) {
+    ::ioctl(fd.get(), TIOCNXCL);
+    return std::unexpected(SerialError::from_errno(err));
+  }
+  // Devices without modem lines (pseudo-terminals, some adapters) refuse this.
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  if (::ioctl(fd.get(), TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL &&
+      errno != EIO) {
+    int err = errno;
+    ::ioctl(fd.get(), TIOCNXCL);
+    return std::unexpected(SerialError::from_errno(err));
+  }
+  return SerialPort(fd.release(), name, timeout);
+}
+
+SerialPort::SerialPort(SerialPort&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), name_(std::move(other.name_)), timeout_(other.timeout_) {}
+
+SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
+  if (this != &other) {
+    SerialPort old(std::move(*this));
+    fd_ = std::exchange(other.fd_, -1);
+    name_ = std::move(other.name_);
+    timeout_ = other.timeout_;
+  }
+  return *this;
+}
+
+SerialPort::~SerialPort() {
+  if (fd_ >= 0) {
+    // Exclusive mode belongs to the tty, not to this descriptor: clear it so
+    // that the next program can open the port.
+    ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+  }
+}
+
+std::expected<std::size_t, IoError> SerialPort::read(std::span<std::uint8_t> buffer) {
+  if (buffer.empty()) {
+    return 0;
+  }
+  const auto deadline = Clock::now() + timeout_;
+  for (;;) {
+    ssize_t n = ::read(fd_, buffer.data(), buffer.size());
+    if (n > 0) {
+      return static_cast<std::size_t>(n);
+    }
+    if (n == 0) {
+      return std::unexpected(hung_up());
+    }
+    if (errno == EINTR) {
+      continue;
+    }
+    if (errno != EAGAIN) {
+      return std::unexpected(IoError::from_errno(errno));
+    }
+    auto ready = wait_ready(fd_, POLLIN, deadline);
+    if (!ready) {
+      return std::unexpected(ready.error());
+    }
+    if (*ready == 0) {
+      return std::unexpected(timed_out());
+    }
+    // A hang-up or line error with nothing to read would otherwise spin.
+    if (!(*ready & POLLIN)) {
+      return std::unexpected(hung_up());
+    }
+  }
+}
+
+std::expected<std::size_t, IoError> SerialPort::write(std::span<const std::uint8_t> bytes) {
+  if (bytes.empty()) {
+    return 0;
+  }
+  const auto deadline = Clock::now() + timeout_;
+  for (;;) {
+    ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    if (n >= 0) {
+      return static_cast<std::size_t>(n);
+    }
+    if (errno == EINTR) {
+      continue;
+    }
+    if (errno != EAGAIN) {
+      return std::unexpected(IoError::from_errno(errno));
+    }
+    auto ready = wait_ready(fd_, POLLOUT, deadline);
+    if (!ready) {
+      return std::unexpected(ready.error());
+    }
+    if (*ready == 0) {
+      return std::unexpected(timed_out());
+    }
+    if (!(*ready & POLLOUT)) {
+      return std::unexpected(hung_up());
+    }
+  }
+}
+
+}  // namespace kestrel::serial
