@@ -1,0 +1,5 @@
+#include "tui/chart.hpp"
+
+namespace kestrel::tui {
+void Chart::render(Rect, Buffer&) const {}
+}  // namespace kestrel::tui

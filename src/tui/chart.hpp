@@ -1,0 +1,132 @@
+#pragma once
+// A scatter chart of one data series with an x and a y axis.
+//
+// Layout inside the area: the x labels on the bottom row (the first from the
+// left edge, the last ending at the right edge, those between centred over
+// their share of the plot); the x axis line on the row above, from the corner
+// "└" to the right edge; the y labels in a left column as wide as the widest
+// of them, spread from the lowest (bottom of the plot) to the highest (top);
+// the y axis line in the column after them. The plot is what lies right of
+// the y axis and above the x axis. Each point inside both bounds is a dot in
+// the data series' style; points outside the bounds (or NaN) are not drawn.
+
+#include <cstddef>
+#include <cstring>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tui/buffer.hpp"
+
+namespace kestrel::tui {
+
+class Axis {
+ public:
+  Axis& bounds(double lo, double hi) {
+    min_ = lo;
+    max_ = hi;
+    return *this;
+  }
+  // From the lower bound to the upper.
+  Axis& labels(std::vector<std::string> l) {
+    labels_ = std::move(l);
+    return *this;
+  }
+  // Style of the axis line; labels are drawn in the chart's style.
+  Axis& style(Style s) {
+    style_ = s;
+    return *this;
+  }
+
+  double min() const { return min_; }
+  double max() const { return max_; }
+  const std::vector<std::string>& labels() const { return labels_; }
+  const Style& style() const { return style_; }
+
+ private:
+  double min_ = 0.0;
+  double max_ = 0.0;
+  std::vector<std::string> labels_;
+  Style style_;
+};
+
+// A non-owning view of (x, y) points: the points are read in place during
+// render and never copied, so the viewed memory must outlive the Dataset.
+class Dataset {
+ public:
+  Dataset() = default;
+  explicit Dataset(std::span<const std::pair<double, double>> points)
+      : Dataset(points, &std::pair<double, double>::first, &std::pair<double, double>::second) {}
+
+  // Any record type holding its coordinates in two double members, e.g.
+  // Dataset(std::span<const Sample>(v), &Sample::time, &Sample::value).
+  template <class P>
+  Dataset(std::span<const P> points, double P::*x, double P::*y)
+      : base_(reinterpret_cast<const std::byte*>(points.data())),
+        count_(points.size()),
+        stride_(sizeof(P)),
+        x_offset_(member_offset(x)),
+        y_offset_(member_offset(y)) {}
+
+  Dataset& style(Style s) {
+    style_ = s;
+    return *this;
+  }
+
+  std::size_t size() const { return count_; }
+  double x(std::size_t i) const { return read(i, x_offset_); }
+  double y(std::size_t i) const { return read(i, y_offset_); }
+  const Style& style() const { return style_; }
+
+ private:
+  template <class P>
+  static std::size_t member_offset(double P::*m) {
+    // The member's byte offset within P, found on a value-initialised P.
+    const P probe{};
+    return static_cast<std::size_t>(reinterpret_cast<const std::byte*>(&(probe.*m)) -
+                                    reinterpret_cast<const std::byte*>(&probe));
+  }
+  double read(std::size_t i, std::size_t offset) const {
+    double v;
+    std::memcpy(&v, base_ + i * stride_ + offset, sizeof v);
+    return v;
+  }
+
+  const std::byte* base_ = nullptr;
+  std::size_t count_ = 0;
+  std::size_t stride_ = 0;
+  std::size_t x_offset_ = 0;
+  std::size_t y_offset_ = 0;
+  Style style_;
+};
+
+class Chart {
+ public:
+  explicit Chart(Dataset data) : data_(data) {}
+
+  Chart& x_axis(Axis a) {
+    x_axis_ = std::move(a);
+    return *this;
+  }
+  Chart& y_axis(Axis a) {
+    y_axis_ = std::move(a);
+    return *this;
+  }
+  // Base style, patched over the whole area first.
+  Chart& style(Style s) {
+    style_ = s;
+    return *this;
+  }
+
+  // One pass over the points, no allocation per point.
+  void render(Rect area, Buffer& buf) const;
+
+ private:
+  Dataset data_;
+  Axis x_axis_;
+  Axis y_axis_;
+  Style style_;
+};
+
+}  // namespace kestrel::tui

@@ -1,0 +1,80 @@
+#pragma once
+// The only part of the toolkit that talks to the terminal (ncurses, wide
+// build). Opening it prepares the terminal: UTF-8 locale, raw mode (Ctrl+C
+// arrives as a key), no echo, keypad keys, alternate screen, hidden cursor,
+// colours over the terminal's default background, a short Esc delay.
+// Restoring undoes that and is safe to call more than once, from a crash
+// handler too. One Terminal can be open at a time.
+
+#include <chrono>
+#include <cstdio>
+#include <expected>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tui/buffer.hpp"
+#include "tui/rect.hpp"
+
+namespace kestrel::tui {
+
+struct TerminalError {
+  std::string message;
+};
+
+enum class KeyCode : std::uint8_t { Enter, Esc, Up, Down, Left, Right, Char, Other };
+
+struct Key {
+  KeyCode code = KeyCode::Other;
+  char32_t ch = 0;  // the character, for KeyCode::Char only
+
+  static constexpr Key character(char32_t c) { return Key{KeyCode::Char, c}; }
+  bool operator==(const Key&) const = default;
+};
+
+class Terminal {
+ public:
+  // Prepares the terminal whose output is `out` and input `in` (by default
+  // standard output and input). Fails, without exiting and with nothing left
+  // changed, when `out` is not a terminal, the terminal type is unknown, or
+  // another Terminal is open.
+  static std::expected<Terminal, TerminalError> open(std::FILE* out = stdout,
+                                                     std::FILE* in = stdin);
+
+  Terminal(Terminal&&) noexcept;
+  Terminal& operator=(Terminal&&) noexcept;
+  ~Terminal();  // restores the terminal and frees what ncurses holds
+
+  // Draws one frame: `draw_frame` gets a blank Buffer the size of the window
+  // and that whole area; then the cells that differ from the previous frame
+  // are copied to the screen and the screen is refreshed (a frame with
+  // nothing changed writes nothing). A new window size is picked up here: the
+  // buffer then takes the new size and the whole screen is redrawn. Fails
+  // when the screen cannot be updated or the terminal was restored.
+  std::expected<void, TerminalError> draw(const std::function<void(Buffer&, Rect)>& draw_frame);
+
+  // Waits up to `timeout` for one key press. Nothing when none came in time
+  // (a window resize also gives nothing: the next draw adapts). Enter is CR,
+  // LF or the keypad Enter; Esc comes at once (25 ms escape delay); a
+  // printable character is Char; any other key is Other. Fails when the
+  // input has closed.
+  std::expected<std::optional<Key>, TerminalError> read_key(std::chrono::milliseconds timeout);
+
+  // The window area of the last frame drawn (empty before the first).
+  Rect size() const;
+
+  // Shows the cursor, leaves raw mode and the alternate screen. Idempotent.
+  void restore() noexcept;
+
+ private:
+  struct Impl;
+  explicit Terminal(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+// Restores the open Terminal, if any, as Terminal::restore does; for crash
+// and signal handlers: allocates nothing and runs at most once per open.
+void restore_terminal() noexcept;
+
+}  // namespace kestrel::tui
