@@ -110,7 +110,7 @@ class Simulator {
   bool send(std::string_view bytes);
   bool send_prompt();
   void send_block(std::size_t points);
-  bool wait_drained();
+  void wait_drained();
   bool pause(std::chrono::milliseconds duration);
   void close_master();
 
