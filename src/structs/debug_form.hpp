@@ -7,8 +7,10 @@
 
 #include <concepts>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrel {
 
@@ -16,7 +18,9 @@ class DebugWriter;
 
 // Anything with a free debug(DebugWriter&, const T&) overload.
 template <class T>
-concept DebugPrintable = requires(DebugWriter& w, const T& v) { debug(w, v); };
+concept DebugPrintable = requires(DebugWriter& w, const T& v) {
+  debug(w, v);
+};
 
 class DebugWriter {
  public:
@@ -25,35 +29,54 @@ class DebugWriter {
   bool pretty() const { return pretty_; }
 
   // Leaves.
-  void token(std::string_view text);  // written as it is: names, "None", "<locked>"
-  void quoted(std::string_view text);  // "text" with escapes
+  // Written as it is: names, "None", "<locked>". In the pretty layout the
+  // lines after a line feed are indented to the current level.
+  void token(std::string_view text);
+  // "text" with \" \\ \t \r \n \0 escaped, other non-printable characters and
+  // combining marks as \u{hex}, and each byte of invalid UTF-8 as \x followed
+  // by two lower-case hex digits.
+  void quoted(std::string_view text);
   void value(bool v);
   void value(double v);  // float debug form: 240.0, 1e16, NaN, -inf
   void value(std::string_view text) { quoted(text); }
   void value(const std::string& text) { quoted(text); }
   void value(const char* text) { quoted(text); }
   template <std::signed_integral I>
-    requires(!std::same_as<I, bool>)
-  void value(I v) {
-    signed_value(static_cast<std::int64_t>(v));
-  }
+  requires(!std::same_as<I, bool>) void value(I v) { signed_value(static_cast<std::int64_t>(v)); }
   template <std::unsigned_integral I>
-    requires(!std::same_as<I, bool>)
-  void value(I v) {
+  requires(!std::same_as<I, bool>) void value(I v) {
     unsigned_value(static_cast<std::uint64_t>(v));
   }
   template <DebugPrintable T>
   void value(const T& v) {
     debug(*this, v);
   }
+  // None, or Some(value).
+  template <class T>
+  void value(const std::optional<T>& v) {
+    if (!v) {
+      token("None");
+      return;
+    }
+    tuple("Some", [&] { element(*v); });
+  }
+  // [a, b, c]
+  template <class T>
+  void value(const std::vector<T>& items) {
+    list([&] {
+      for (const auto& item : items)
+        element(item);
+    });
+  }
 
   // A record: Name { field: value, .. }. `fields` calls field() for each field;
-  // non_exhaustive adds the ".." marker.
+  // non_exhaustive adds the ".." marker (Name { .. } without fields). A record
+  // without fields or marker is its bare name.
   template <class F>
   void record(std::string_view name, F&& fields, bool non_exhaustive = false) {
     open(name, Kind::Record);
     fields();
-    close(Kind::Record, non_exhaustive);
+    close(non_exhaustive);
   }
   template <class T>
   void field(std::string_view name, const T& v) {
@@ -69,19 +92,20 @@ class DebugWriter {
     end_item();
   }
 
-  // A tuple: Name(a, b), or (a, b) when name is empty. `elements` calls element().
+  // A tuple: Name(a, b), or (a, b) when name is empty; a named tuple without
+  // elements is its bare name. `elements` calls element().
   template <class F>
   void tuple(std::string_view name, F&& elements) {
     open(name, Kind::Tuple);
     elements();
-    close(Kind::Tuple, false);
+    close(false);
   }
   // A list: [a, b]; an empty list stays [].
   template <class F>
   void list(F&& elements) {
     open({}, Kind::List);
     elements();
-    close(Kind::List, false);
+    close(false);
   }
   template <class T>
   void element(const T& v) {
@@ -100,23 +124,26 @@ class DebugWriter {
   enum class Kind { Record, Tuple, List };
   struct Frame {
     Kind kind;
+    bool named;
     bool has_items;
   };
 
   void signed_value(std::int64_t v);
   void unsigned_value(std::uint64_t v);
   void open(std::string_view name, Kind kind);
-  void close(Kind kind, bool non_exhaustive);
+  void close(bool non_exhaustive);
   void begin_item(std::string_view field_name);
   void end_item();
-  void newline_indent();
+  void newline_indent(std::size_t level);
 
   std::string& out_;
   bool pretty_;
-  int depth_ = 0;
-  static constexpr int kMaxDepth = 32;
-  Frame frames_[kMaxDepth] = {};
+  std::vector<Frame> frames_;  // the open records, tuples and lists
 };
+
+// Appends `text`, indenting every non-empty line after the first by `indent`
+// blanks (multi-line texts inside nested forms).
+void append_indented(std::string& out, std::string_view text, std::size_t indent);
 
 // The debug form of any printable value as a string.
 template <class T>

@@ -3,11 +3,13 @@
 // serial port, TOML, logger, packing, error report) and the two enumerations
 // AppError and UiError. Each has a display text, a debug form and a source.
 
+#include <concepts>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <source_location>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "structs/debug_form.hpp"
@@ -24,7 +26,9 @@ class Error {
   virtual const Error* source() const { return nullptr; }
 };
 
-inline void debug(DebugWriter& w, const Error& e) { e.debug_form(w); }
+inline void debug(DebugWriter& w, const Error& e) {
+  e.debug_form(w);
+}
 
 // ---- payload errors -------------------------------------------------------
 
@@ -45,15 +49,32 @@ enum class IoErrorKind {
   StorageFull,
   OutOfMemory,
   Other,
+  NotADirectory,
+  DirectoryNotEmpty,
+  ResourceBusy,
+  FileTooLarge,
+  FilesystemLoop,
+  FilesystemQuotaExceeded,
+  InvalidFilename,
+  NotSeekable,
+  Unsupported,
+  Uncategorized,  // an operating-system error of no other kind
 };
 std::string_view io_error_kind_name(IoErrorKind kind);
 
 // An input/output error: either an operating-system error (errno) or a fixed
 // message of the system's own ("failed to write whole buffer", ...).
+// Display: "Permission denied (os error 13)", or the message.
+// Debug: Os { code: 13, kind: PermissionDenied, message: "Permission denied" },
+// or Custom { kind: WriteZero, error: "failed to write whole buffer" }.
 class IoError final : public Error {
  public:
   static IoError from_errno(int code);
   static IoError custom(IoErrorKind kind, std::string message);
+  // "stream did not contain valid UTF-8" (InvalidData).
+  static IoError invalid_utf8();
+  // "failed to write whole buffer" (WriteZero).
+  static IoError write_zero();
 
   std::optional<int> os_code() const { return code_; }
   IoErrorKind kind() const { return kind_; }
@@ -73,7 +94,8 @@ class IoError final : public Error {
 enum class SerialErrorKind { NoDevice, InvalidInput, Unknown, Io };
 
 // Error of the serial port layer: a kind (with the I/O kind when it is Io) and
-// the system's description.
+// the system's description, which is also its display text.
+// Debug: Error { kind: NoDevice, description: "..." }, kind Io as Io(TimedOut).
 class SerialError final : public Error {
  public:
   SerialError(SerialErrorKind kind, std::string description,
@@ -82,6 +104,7 @@ class SerialError final : public Error {
   static SerialError from_errno(int code);  // kind Io, or NoDevice for ENOENT/ENODEV/ENXIO
 
   SerialErrorKind kind() const { return kind_; }
+  IoErrorKind io_kind() const { return io_kind_; }  // meaningful for kind Io
   const std::string& description() const { return description_; }
 
   std::string display() const override { return description_; }
@@ -94,6 +117,9 @@ class SerialError final : public Error {
 };
 
 // TOML read error: the parser's (or the reading rules') message and position.
+// Display: "TOML parse error at line 1, column 5" and the message on the next
+// line; the message alone without a position.
+// Debug: TomlReadError { message: "...", line: Some(1), column: Some(5) }.
 class TomlReadError final : public Error {
  public:
   TomlReadError(std::string message, std::optional<std::uint32_t> line = std::nullopt,
@@ -112,6 +138,7 @@ class TomlReadError final : public Error {
 };
 
 // TOML write error (for example a value out of the TOML integer range).
+// Display: the message. Debug: TomlWriteError("...").
 class TomlWriteError final : public Error {
  public:
   explicit TomlWriteError(std::string message) : message_(std::move(message)) {}
@@ -123,7 +150,7 @@ class TomlWriteError final : public Error {
   std::string message_;
 };
 
-// The file logger could not start.
+// The file logger could not start. Display: the message. Debug: LogInitError("...").
 class LogInitError final : public Error {
  public:
   explicit LogInitError(std::string message) : message_(std::move(message)) {}
@@ -135,6 +162,7 @@ class LogInitError final : public Error {
 };
 
 // Error of result packing; kept for the enumeration, nothing raises it.
+// Display: the message. Debug: PackingError("...").
 class PackingError final : public Error {
  public:
   explicit PackingError(std::string message) : message_(std::move(message)) {}
@@ -147,12 +175,15 @@ class PackingError final : public Error {
 
 // An error report: the error it owns and the place of the step that failed.
 // Its display text is the owned error's display text; its causes are that
-// error's sources.
+// error's sources. Its debug form is the display text, then, when there are
+// causes, a blank line, "Caused by:" and the causes' display texts indented
+// (numbered "0: ", "1: " ... when there are several), then a blank line,
+// "Location:" and the indented "file:line".
 class Report final : public Error {
  public:
   template <class E>
-    requires std::derived_from<E, Error>
-  explicit Report(E error, std::source_location where = std::source_location::current())
+  requires(std::derived_from<E, Error> && !std::same_as<E, Report>) explicit Report(
+      E error, std::source_location where = std::source_location::current())
       : error_(std::make_shared<const E>(std::move(error))), where_(where) {}
 
   const Error& error() const { return *error_; }
@@ -171,35 +202,52 @@ class Report final : public Error {
 // ---- AppError -------------------------------------------------------------
 
 namespace app_error {
-struct ParseBeggining { std::string text; };
-struct ParseEnd { std::string text; };
-struct PortConnection { SerialError error; };
-struct OpenOutput { IoError error; };
-struct TUIInitialization { Report report; };
-struct TUIRuntimeError { Report report; };
-struct TUIPackingError { PackingError error; };
+struct ParseBeggining {
+  std::string text;
+};
+struct ParseEnd {
+  std::string text;
+};
+struct PortConnection {
+  SerialError error;
+};
+struct OpenOutput {
+  IoError error;
+};
+struct TUIInitialization {
+  Report report;
+};
+struct TUIRuntimeError {
+  Report report;
+};
+struct TUIPackingError {
+  PackingError error;
+};
 struct ConfigNotFound {};
-struct InvalidConfig { TomlReadError error; };
-struct InvalidDataForConfig { TomlWriteError error; };
+struct InvalidConfig {
+  TomlReadError error;
+};
+struct InvalidDataForConfig {
+  TomlWriteError error;
+};
 struct NoVersionFound {};
-struct BadScanFrequencies { std::string text; };
-struct LoggerError { LogInitError error; };
-struct SendError { IoError error; };
+struct BadScanFrequencies {
+  std::string text;
+};
+struct LoggerError {
+  LogInitError error;
+};
+struct SendError {
+  IoError error;
+};
 }  // namespace app_error
 
-class AppError final : public Error {
+// What AppError and UiError share: one payload struct per variant, held in
+// `Variant`; the display text, debug form and source follow from the variant.
+template <class VariantT>
+class ErrorEnumeration : public Error {
  public:
-  using Variant =
-      std::variant<app_error::ParseBeggining, app_error::ParseEnd, app_error::PortConnection,
-                   app_error::OpenOutput, app_error::TUIInitialization,
-                   app_error::TUIRuntimeError, app_error::TUIPackingError,
-                   app_error::ConfigNotFound, app_error::InvalidConfig,
-                   app_error::InvalidDataForConfig, app_error::NoVersionFound,
-                   app_error::BadScanFrequencies, app_error::LoggerError, app_error::SendError>;
-
-  template <class V>
-    requires std::constructible_from<Variant, V>
-  AppError(V v) : v_(std::move(v)) {}
+  using Variant = VariantT;
 
   const Variant& variant() const { return v_; }
   template <class V>
@@ -216,8 +264,30 @@ class AppError final : public Error {
   void debug_form(DebugWriter& w) const override;
   const Error* source() const override;
 
+ protected:
+  explicit ErrorEnumeration(Variant v) : v_(std::move(v)) {}
+
  private:
   Variant v_;
+};
+
+namespace app_error {
+using Variant =
+    std::variant<ParseBeggining, ParseEnd, PortConnection, OpenOutput, TUIInitialization,
+                 TUIRuntimeError, TUIPackingError, ConfigNotFound, InvalidConfig,
+                 InvalidDataForConfig, NoVersionFound, BadScanFrequencies, LoggerError, SendError>;
+}
+
+// The program's own errors. Display texts are fixed, misspellings included;
+// the debug form is the variant's name, with the payload's debug form in
+// parentheses when it has one (ScanError(NoVersionFound)). Sources: the
+// payload error, the error inside the report for TUIInitialization, none for
+// TUIRuntimeError and SendError.
+class AppError final : public ErrorEnumeration<app_error::Variant> {
+ public:
+  template <class V>
+  requires std::constructible_from<Variant, V> AppError(V v)
+      : ErrorEnumeration(Variant(std::move(v))) {}
 };
 
 // ---- UiError --------------------------------------------------------------
@@ -229,48 +299,41 @@ struct UninitializedItemList {
   std::uint32_t line;
   std::string file;
 };
-struct KeyPress { IoError error; };
+struct KeyPress {
+  IoError error;
+};
 struct NoPortSelected {};
-struct ScanError { AppError error; };
+struct ScanError {
+  AppError error;
+};
 struct NoConnectionInfoCreated {};
 struct NoReturnData {};
 struct NoErrorSpecified {};
-struct SerializeError { TomlWriteError error; };
+struct SerializeError {
+  TomlWriteError error;
+};
 }  // namespace ui_error
 
-class UiError final : public Error {
- public:
-  using Variant =
-      std::variant<ui_error::MenuSelectionError, ui_error::UninitializedItemList,
-                   ui_error::KeyPress, ui_error::NoPortSelected, ui_error::ScanError,
-                   ui_error::NoConnectionInfoCreated, ui_error::NoReturnData,
-                   ui_error::NoErrorSpecified, ui_error::SerializeError>;
+namespace ui_error {
+using Variant =
+    std::variant<MenuSelectionError, UninitializedItemList, KeyPress, NoPortSelected, ScanError,
+                 NoConnectionInfoCreated, NoReturnData, NoErrorSpecified, SerializeError>;
+}
 
+// The interface's errors; same conventions as AppError. UninitializedItemList
+// displays "...(file:line)" but its debug form lists name, line, file.
+class UiError final : public ErrorEnumeration<ui_error::Variant> {
+ public:
   template <class V>
-    requires std::constructible_from<Variant, V>
-  UiError(V v) : v_(std::move(v)) {}
+  requires std::constructible_from<Variant, V> UiError(V v)
+      : ErrorEnumeration(Variant(std::move(v))) {}
 
   // UninitializedItemList naming `name`, with the file and line of the caller.
   static UiError uninitialized(std::string name,
                                std::source_location where = std::source_location::current());
-
-  const Variant& variant() const { return v_; }
-  template <class V>
-  bool is() const {
-    return std::holds_alternative<V>(v_);
-  }
-  template <class V>
-  const V* get() const {
-    return std::get_if<V>(&v_);
-  }
-  std::string_view name() const;
-
-  std::string display() const override;
-  void debug_form(DebugWriter& w) const override;
-  const Error* source() const override;
-
- private:
-  Variant v_;
 };
+
+extern template class ErrorEnumeration<app_error::Variant>;
+extern template class ErrorEnumeration<ui_error::Variant>;
 
 }  // namespace kestrel
