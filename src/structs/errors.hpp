@@ -240,6 +240,10 @@ struct LoggerError {
 struct SendError {
   IoError error;
 };
+using Variant =
+    std::variant<ParseBeggining, ParseEnd, PortConnection, OpenOutput, TUIInitialization,
+                 TUIRuntimeError, TUIPackingError, ConfigNotFound, InvalidConfig,
+                 InvalidDataForConfig, NoVersionFound, BadScanFrequencies, LoggerError, SendError>;
 }  // namespace app_error
 
 // What AppError and UiError share: one payload struct per variant, held in
@@ -270,13 +274,6 @@ class ErrorEnumeration : public Error {
  private:
   Variant v_;
 };
-
-namespace app_error {
-using Variant =
-    std::variant<ParseBeggining, ParseEnd, PortConnection, OpenOutput, TUIInitialization,
-                 TUIRuntimeError, TUIPackingError, ConfigNotFound, InvalidConfig,
-                 InvalidDataForConfig, NoVersionFound, BadScanFrequencies, LoggerError, SendError>;
-}
 
 // The program's own errors. Display texts are fixed, misspellings included;
 // the debug form is the variant's name, with the payload's debug form in
@@ -312,13 +309,10 @@ struct NoErrorSpecified {};
 struct SerializeError {
   TomlWriteError error;
 };
-}  // namespace ui_error
-
-namespace ui_error {
 using Variant =
     std::variant<MenuSelectionError, UninitializedItemList, KeyPress, NoPortSelected, ScanError,
                  NoConnectionInfoCreated, NoReturnData, NoErrorSpecified, SerializeError>;
-}
+}  // namespace ui_error
 
 // The interface's errors; same conventions as AppError. UninitializedItemList
 // displays "...(file:line)" but its debug form lists name, line, file.
