@@ -1,5 +1,117 @@
 #include "tui/chart.hpp"
 
+#include <algorithm>
+
+#include "tui/symbols.hpp"
+
 namespace kestrel::tui {
-void Chart::render(Rect, Buffer&) const {}
+
+namespace {
+
+std::uint16_t widest(const std::vector<std::string>& labels, std::uint16_t cap) {
+  std::size_t w = 0;
+  for (const auto& l : labels)
+    w = std::max(w, display_width(l));
+  return static_cast<std::uint16_t>(std::min<std::size_t>(w, cap));
+}
+
+// Marks the plot cell of every point inside the bounds, in one pass.
+std::vector<std::uint8_t> plotted_cells(const Dataset& data, const Axis& xa, const Axis& ya,
+                                        std::uint16_t width, std::uint16_t height) {
+  std::vector<std::uint8_t> cells(std::size_t{width} * height);
+  const double x0 = xa.min(), x1 = xa.max(), y0 = ya.min(), y1 = ya.max();
+  // Cells per unit; equal bounds put every point in the first column / top row.
+  const double sx = x1 > x0 ? (width - 1) / (x1 - x0) : 0.0;
+  const double sy = y1 > y0 ? (height - 1) / (y1 - y0) : 0.0;
+  const std::size_t last_col = width - 1u, last_row = height - 1u;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    const double x = data.x(i), y = data.y(i);
+    if (!(x >= x0 && x <= x1 && y >= y0 && y <= y1))
+      continue;  // NaN fails too
+    const auto col = std::min(static_cast<std::size_t>((x - x0) * sx), last_col);
+    const auto row = std::min(static_cast<std::size_t>((y1 - y) * sy), last_row);
+    cells[row * width + col] = 1;
+  }
+  return cells;
+}
+
+}  // namespace
+
+void Chart::render(Rect area, Buffer& buf) const {
+  buf.set_style(area, style_);
+  if (area.is_empty())
+    return;
+  const std::uint16_t left = area.left(), right = area.right(), top = area.top();
+  const std::uint16_t width = right - left;
+
+  // Rows from the bottom: the x labels (if any), then the x axis line.
+  std::uint16_t free_bottom = area.bottom();
+  const bool x_labels = !x_axis_.labels().empty();
+  const std::uint16_t label_row = free_bottom - 1;
+  if (x_labels)
+    --free_bottom;
+  const bool has_axis_row = free_bottom > top;
+  const std::uint16_t axis_row = has_axis_row ? free_bottom - 1 : top;
+
+  // Columns from the left: the y labels, then the y axis line.
+  const std::uint16_t label_width = widest(y_axis_.labels(), width);
+  const std::uint16_t axis_col = left + label_width;
+  const bool has_axis_col = axis_col < right;
+
+  const Rect plot{static_cast<std::uint16_t>(axis_col + 1), top,
+                  static_cast<std::uint16_t>(right > axis_col + 1 ? right - axis_col - 1 : 0),
+                  static_cast<std::uint16_t>(has_axis_row ? axis_row - top : 0)};
+
+  if (has_axis_row) {
+    for (std::uint16_t x = plot.left(); x < right; ++x) {
+      buf.set_string(x, axis_row, kNormalLines.horizontal, x_axis_.style(), 1);
+    }
+    if (has_axis_col) {
+      for (std::uint16_t y = top; y < axis_row; ++y) {
+        buf.set_string(axis_col, y, kNormalLines.vertical, y_axis_.style(), 1);
+      }
+      buf.set_string(axis_col, axis_row, kNormalLines.bottom_left, x_axis_.style(), 1);
+    }
+  }
+
+  const auto& ylabels = y_axis_.labels();
+  if (plot.height > 0) {
+    for (std::size_t i = 0; i < ylabels.size(); ++i) {
+      const std::size_t up = ylabels.size() > 1 ? i * (plot.height - 1u) / (ylabels.size() - 1) : 0;
+      buf.set_string(left, static_cast<std::uint16_t>(plot.bottom() - 1 - up), ylabels[i], {},
+                     label_width);
+    }
+  }
+
+  const auto& xlabels = x_axis_.labels();
+  for (std::size_t i = 0; x_labels && i < xlabels.size(); ++i) {
+    const auto w =
+        static_cast<std::uint16_t>(std::min<std::size_t>(display_width(xlabels[i]), width));
+    std::uint16_t start = left;  // the first label
+    if (i + 1 == xlabels.size() && i > 0) {
+      start = static_cast<std::uint16_t>(right - w);
+    } else if (i > 0) {
+      const std::size_t span = plot.width > 0 ? plot.width - 1u : 0;
+      const std::size_t centre = plot.left() + i * span / (xlabels.size() - 1);
+      start = static_cast<std::uint16_t>(
+          std::max<std::size_t>(left, centre - std::min<std::size_t>(centre, w / 2)));
+    }
+    buf.set_string(start, label_row, xlabels[i], {}, static_cast<std::uint16_t>(right - start));
+  }
+
+  if (plot.is_empty())
+    return;
+  const auto cells = plotted_cells(data_, x_axis_, y_axis_, plot.width, plot.height);
+  for (std::uint16_t r = 0; r < plot.height; ++r) {
+    for (std::uint16_t c = 0; c < plot.width; ++c) {
+      if (!cells[std::size_t{r} * plot.width + c])
+        continue;
+      const auto x = static_cast<std::uint16_t>(plot.left() + c);
+      const auto y = static_cast<std::uint16_t>(plot.top() + r);
+      if (buf.area().contains(x, y))
+        buf.set_string(x, y, kDot, data_.style(), 1);
+    }
+  }
+}
+
 }  // namespace kestrel::tui
