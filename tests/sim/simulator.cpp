@@ -201,16 +201,14 @@ void Simulator::answer(const std::string& command) {
   const auto words = words_of(command);
   const std::string word = words.empty() ? "" : words.front();
   if (word == "info" && !behaviour_.answer_info) {
-    send_prompt();
+    send_answer("");
     return;
   }
   const std::string echo = behaviour_.echo ? command + "\r\n" : "";
   std::uint64_t start = 0, stop = 0, points = 0;
   if (word == "scanraw" && words.size() == 4 && parse_u64(words[1], start) &&
       parse_u64(words[2], stop) && parse_u64(words[3], points) && points <= kMaxPoints) {
-    if (send(echo)) {
-      send_block(points);
-    }
+    send_block(echo, points);
     return;
   }
   std::string reply;
@@ -225,48 +223,48 @@ void Simulator::answer(const std::string& command) {
              word != "resume") {
     reply = word + "?\r\n";
   }
-  if (send(echo + reply)) {
-    send_prompt();
-  }
+  send_answer(echo + reply);
 }
 
-void Simulator::send_block(std::size_t points) {
-  auto block = scan_block(points, behaviour_);
+void Simulator::send_block(const std::string& echo, std::size_t points) {
+  const auto block = scan_block(points, behaviour_);
   std::string_view bytes(reinterpret_cast<const char*>(block.data()), block.size());
-  const bool hang_up = behaviour_.hang_up_after.has_value();
-  if (hang_up) {
-    bytes = bytes.substr(0, *behaviour_.hang_up_after);
-  }
-  if (behaviour_.chunk_size == 0) {
-    if (!send(bytes)) {
-      return;
-    }
-  } else {
-    for (std::size_t at = 0; at < bytes.size(); at += behaviour_.chunk_size) {
-      if ((at > 0 && !pause(behaviour_.chunk_pause)) ||
-          !send(bytes.substr(at, behaviour_.chunk_size))) {
-        return;
-      }
-    }
-  }
-  if (hang_up) {
-    wait_drained();
-    close_master();
-    {
-      std::lock_guard lock(mutex_);
-      hung_up_ = true;
-    }
-    changed_.notify_all();
+  const auto& hang_up = behaviour_.hang_up_after;
+  if (behaviour_.chunk_size == 0 && !hang_up) {
+    send_answer(echo + std::string(bytes));  // the fast path: one stream
     return;
   }
-  send_prompt();
+  if (hang_up) {
+    bytes = bytes.substr(0, *hang_up);
+  }
+  const std::size_t step = behaviour_.chunk_size != 0 ? behaviour_.chunk_size : bytes.size();
+  if (!send(echo)) {
+    return;
+  }
+  for (std::size_t at = 0; at < bytes.size(); at += step) {
+    if ((at > 0 && !pause(behaviour_.chunk_pause)) || !send(bytes.substr(at, step))) {
+      return;
+    }
+  }
+  if (!hang_up) {
+    send_answer("");
+    return;
+  }
+  wait_drained();
+  close_master();
+  {
+    std::lock_guard lock(mutex_);
+    hung_up_ = true;
+  }
+  changed_.notify_all();
 }
 
-bool Simulator::send_prompt() {
+bool Simulator::send_answer(const std::string& text) {
   if (!behaviour_.split_prompt) {
-    return send(kPrompt);
+    return send(text + std::string(kPrompt));
   }
-  return send(kPrompt.substr(0, 1)) && pause(behaviour_.prompt_pause) && send(kPrompt.substr(1));
+  return send(text + std::string(kPrompt.substr(0, 1))) && pause(behaviour_.prompt_pause) &&
+         send(kPrompt.substr(1));
 }
 
 bool Simulator::send(std::string_view bytes) {

@@ -54,7 +54,7 @@ struct Behaviour {
   std::string version_text{kVersionText};
   std::string info_text{kInfoText};
   // Sent once at start, unasked; it waits in the port until the program reads it.
-  std::string greeting;
+  std::string greeting{};
 
   // "scanraw" block: written in pieces of `chunk_size` bytes with `chunk_pause`
   // between them; 0 writes it in one go (the fast path for large scans).
@@ -68,11 +68,11 @@ struct Behaviour {
   std::size_t bad_record = 10;       // index of the bad record for BadRecordMarker
   std::ptrdiff_t extra_records = 0;  // records sent = points asked + this (at least 0)
   // Level codes of the first records; the later ones follow shape_code().
-  std::vector<std::uint16_t> levels;
+  std::vector<std::uint16_t> levels{};
 
   // Close the master side after this many bytes of the block (counted from the
   // "{"), once the program has read what was sent; the simulator then stops.
-  std::optional<std::size_t> hang_up_after;
+  std::optional<std::size_t> hang_up_after{};
 };
 
 class Simulator {
@@ -108,8 +108,8 @@ class Simulator {
   void serve();
   void answer(const std::string& command);
   bool send(std::string_view bytes);
-  bool send_prompt();
-  void send_block(std::size_t points);
+  bool send_answer(const std::string& text);  // text, then the prompt
+  void send_block(const std::string& echo, std::size_t points);
   void wait_drained();
   bool pause(std::chrono::milliseconds duration);
   void close_master();
