@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -43,27 +44,42 @@ IoError hung_up() {
   return IoError::custom(IoErrorKind::BrokenPipe, "The device hung up");
 }
 
-// Waits until `fd` is ready for `events` or `deadline` passes. Gives the
-// ready events, 0 on time-out, or an error.
-std::expected<short, IoError> wait_ready(int fd, short events, Clock::time_point deadline) {
+// Runs `io`, one read or write of at least one byte on the non-blocking `fd`,
+// until it moves bytes: while the line has nothing to give (or no room), waits
+// up to `timeout` for `event`, then fails as a time-out.
+template <class Io>
+std::expected<std::size_t, IoError> transfer(int fd, short event, std::chrono::milliseconds timeout,
+                                             Io io) {
+  const auto deadline = Clock::now() + timeout;
   for (;;) {
+    ssize_t n = io();
+    if (n > 0) {
+      return static_cast<std::size_t>(n);
+    }
+    if (n == 0) {
+      return std::unexpected(hung_up());  // a read at the end of a hung-up line
+    }
+    if (errno == EINTR) {
+      continue;
+    }
+    if (errno != EAGAIN) {
+      return std::unexpected(IoError::from_errno(errno));
+    }
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) {
-      return 0;
+      return std::unexpected(timed_out());
     }
-    pollfd p{fd, events, 0};
+    pollfd p{fd, event, 0};
     int r = ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 1 << 30)));
-    if (r > 0) {
-      if (p.revents & POLLNVAL) {
-        return std::unexpected(IoError::from_errno(EBADF));
-      }
-      return p.revents;
+    if (r < 0 && errno != EINTR) {
+      return std::unexpected(IoError::from_errno(errno));
     }
     if (r == 0) {
-      return 0;
+      return std::unexpected(timed_out());
     }
-    if (errno != EINTR) {
-      return std::unexpected(IoError::from_errno(errno));
+    // A hang-up or line error that is not readiness would otherwise spin.
+    if (r > 0 && !(p.revents & event)) {
+      return std::unexpected(p.revents & POLLNVAL ? IoError::from_errno(EBADF) : hung_up());
     }
   }
 }
@@ -130,62 +146,14 @@ std::expected<std::size_t, IoError> SerialPort::read(std::span<std::uint8_t> buf
   if (buffer.empty()) {
     return 0;
   }
-  const auto deadline = Clock::now() + timeout_;
-  for (;;) {
-    ssize_t n = ::read(fd_, buffer.data(), buffer.size());
-    if (n > 0) {
-      return static_cast<std::size_t>(n);
-    }
-    if (n == 0) {
-      return std::unexpected(hung_up());
-    }
-    if (errno == EINTR) {
-      continue;
-    }
-    if (errno != EAGAIN) {
-      return std::unexpected(IoError::from_errno(errno));
-    }
-    auto ready = wait_ready(fd_, POLLIN, deadline);
-    if (!ready) {
-      return std::unexpected(ready.error());
-    }
-    if (*ready == 0) {
-      return std::unexpected(timed_out());
-    }
-    // A hang-up or line error with nothing to read would otherwise spin.
-    if (!(*ready & POLLIN)) {
-      return std::unexpected(hung_up());
-    }
-  }
+  return transfer(fd_, POLLIN, timeout_, [&] { return ::read(fd_, buffer.data(), buffer.size()); });
 }
 
 std::expected<std::size_t, IoError> SerialPort::write(std::span<const std::uint8_t> bytes) {
   if (bytes.empty()) {
     return 0;
   }
-  const auto deadline = Clock::now() + timeout_;
-  for (;;) {
-    ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-    if (n >= 0) {
-      return static_cast<std::size_t>(n);
-    }
-    if (errno == EINTR) {
-      continue;
-    }
-    if (errno != EAGAIN) {
-      return std::unexpected(IoError::from_errno(errno));
-    }
-    auto ready = wait_ready(fd_, POLLOUT, deadline);
-    if (!ready) {
-      return std::unexpected(ready.error());
-    }
-    if (*ready == 0) {
-      return std::unexpected(timed_out());
-    }
-    if (!(*ready & POLLOUT)) {
-      return std::unexpected(hung_up());
-    }
-  }
+  return transfer(fd_, POLLOUT, timeout_, [&] { return ::write(fd_, bytes.data(), bytes.size()); });
 }
 
 }  // namespace kestrel::serial

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "structs/errors.hpp"
@@ -35,7 +36,8 @@ class SerialPort {
 
   // Returns at once with the bytes already received (1 to buffer.size()), or
   // waits up to the time-out for a first byte and then fails with a TimedOut
-  // error whose text is "Operation timed out".
+  // error whose text is "Operation timed out". A hung-up line (device gone,
+  // far end of a pseudo-terminal closed) fails at once.
   std::expected<std::size_t, IoError> read(std::span<std::uint8_t> buffer);
 
   // One attempt to write `bytes`; gives the count written, which may be less
