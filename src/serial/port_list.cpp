@@ -1,8 +1,8 @@
 // Serial ports from the kernel's tty class: a tty with a device link has
 // hardware (or a USB function) behind it; virtual consoles and
-// pseudo-terminals have none. The 8250 driver registers a fixed number of
-// legacy slots whether a UART answers or not, so those count only when their
-// UART type is known.
+// pseudo-terminals have none. UART drivers (8250 and the like) register a
+// fixed number of legacy slots whether a UART answers or not; those carry a
+// "type" attribute, and count only when it names a known UART.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
@@ -23,8 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The UART type of a legacy slot: the class attribute "type" when readable
-// (root only on most systems), else the device's own TIOCGSERIAL.
+// The UART type of a port: the class attribute "type" (root-only on older
+// kernels), else the device's own TIOCGSERIAL.
 std::optional<int> uart_type(const fs::path& tty_dir, const fs::path& device) {
   if (std::ifstream in(tty_dir / "type"); in) {
     int type = 0;
@@ -50,8 +50,8 @@ bool has_hardware(const fs::path& tty_dir, const fs::path& device) {
   if (!fs::exists(tty_dir / "device", ec)) {
     return false;
   }
-  if (fs::read_symlink(tty_dir / "device" / "driver", ec).filename() != "serial8250") {
-    return true;
+  if (!fs::exists(tty_dir / "type", ec)) {
+    return true;  // not a UART port: USB serial, modem, ...
   }
   auto type = uart_type(tty_dir, device);
   return type && *type != PORT_UNKNOWN;
