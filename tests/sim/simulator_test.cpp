@@ -142,13 +142,13 @@ TEST(Simulator, BadBlocksAreFramedAsAsked) {
 
 TEST(Simulator, ChunksAndSplitPromptArriveInPieces) {
   Simulator sim(
-      {.chunk_size = 50, .chunk_pause = 20ms, .split_prompt = true, .prompt_pause = 150ms});
+      {.chunk_size = 50, .chunk_pause = 20ms, .split_prompt = true, .prompt_pause = 200ms});
   Client c(sim, 1000ms);
   c.send("scanraw 1 2 30");  // 92 bytes of block: two chunks
   std::vector<Bytes> pieces;
   auto t0 = Clock::now();
   Bytes got = c.answer(&pieces);
-  EXPECT_GE(Clock::now() - t0, 150ms);
+  EXPECT_GE(Clock::now() - t0, 200ms);
   EXPECT_EQ(got,
             concat({bytes_of("scanraw 1 2 30\r\n"), Simulator::scan_block(30), bytes_of(kPrompt)}));
   ASSERT_GE(pieces.size(), 3u);
