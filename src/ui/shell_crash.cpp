@@ -1,0 +1,161 @@
+// The crash report goes out through write(2) and backward-cpp's printer; the
+// terminal is restored through the toolkit's allocation-free restore, so the
+// report lands on the normal screen with the terminal's usual modes.
+#include "ui/shell_crash.hpp"
+
+#include <signal.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+#include <fmt/format.h>
+#include <backward.hpp>
+
+#include "tui/terminal.hpp"
+
+namespace kestrel::shell {
+
+namespace {
+
+struct FatalSignal {
+  int number;
+  std::string_view name;
+};
+constexpr std::array<FatalSignal, 5> kFatalSignals{{
+    {SIGSEGV, "SIGSEGV (invalid memory access)"},
+    {SIGABRT, "SIGABRT (abort)"},
+    {SIGBUS, "SIGBUS (bus error)"},
+    {SIGFPE, "SIGFPE (arithmetic error)"},
+    {SIGILL, "SIGILL (illegal instruction)"},
+}};
+
+constexpr std::size_t kTraceDepth = 64;
+
+// Set by the first crash; a second one (on another thread, or inside the
+// report) does not report again.
+std::atomic_flag crashing = ATOMIC_FLAG_INIT;
+
+// The main thread's handlers run here, so a stack overflow can be reported.
+alignas(16) std::array<char, 1 << 20> signal_stack;
+
+void write_err(std::string_view text) {
+  while (!text.empty()) {
+    ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return;
+    }
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+void report(std::string_view reason, std::string_view location, backward::StackTrace& trace) {
+  tui::restore_terminal();
+  write_err("\nThe application crashed.\nMessage:  ");
+  write_err(reason);
+  write_err("\n");
+  if (!location.empty()) {
+    write_err("Location: ");
+    write_err(location);
+    write_err("\n");
+  }
+  write_err("\n");
+  backward::Printer printer;
+  printer.address = true;
+  printer.object = true;
+  printer.print(trace, stderr);
+}
+
+[[noreturn]] void report_and_exit(std::string_view reason, std::string_view location) {
+  if (!crashing.test_and_set()) {
+    backward::StackTrace trace;
+    trace.load_here(kTraceDepth);
+    report(reason, location, trace);
+  }
+  std::_Exit(kCrashStatus);
+}
+
+void on_terminate() {
+  std::string reason = "terminate called without an active exception";
+  if (std::exception_ptr e = std::current_exception()) {
+    try {
+      std::rethrow_exception(e);
+    } catch (const std::exception& ex) {
+      reason = std::string("uncaught exception: ") + ex.what();
+    } catch (...) {
+      reason = "uncaught exception of an unknown type";
+    }
+  }
+  report_and_exit(reason, {});
+}
+
+void* faulting_address(void* context) {
+  auto* uc = static_cast<ucontext_t*>(context);
+#if defined(REG_RIP)
+  return reinterpret_cast<void*>(uc->uc_mcontext.gregs[REG_RIP]);
+#elif defined(__aarch64__)
+  return reinterpret_cast<void*>(uc->uc_mcontext.pc);
+#else
+  (void)uc;
+  return nullptr;
+#endif
+}
+
+void on_signal(int number, siginfo_t* info, void* context) {
+  // The handler was reset to the default on entry (SA_RESETHAND), so raising
+  // the signal again after the report ends the process by it.
+  if (!crashing.test_and_set()) {
+    std::string_view name = "fatal signal";
+    for (const auto& s : kFatalSignals) {
+      if (s.number == number) {
+        name = s.name;
+      }
+    }
+    backward::StackTrace trace;
+    if (void* pc = faulting_address(context)) {
+      trace.load_from(pc, kTraceDepth, context, info->si_addr);
+    } else {
+      trace.load_here(kTraceDepth, context, info->si_addr);
+    }
+    std::string reason = "fatal signal ";
+    reason += name;
+    report(reason, {}, trace);
+  }
+  ::raise(number);
+}
+
+}  // namespace
+
+std::expected<void, IoError> install_crash_handler() {
+  stack_t stack{};
+  stack.ss_sp = signal_stack.data();
+  stack.ss_size = signal_stack.size();
+  if (::sigaltstack(&stack, nullptr) != 0) {
+    return std::unexpected(IoError::from_errno(errno));
+  }
+  struct sigaction action {};
+  action.sa_sigaction = on_signal;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (const auto& s : kFatalSignals) {
+    if (::sigaction(s.number, &action, nullptr) != 0) {
+      return std::unexpected(IoError::from_errno(errno));
+    }
+  }
+  std::set_terminate(on_terminate);
+  return {};
+}
+
+void stop(std::string_view reason, std::source_location where) {
+  report_and_exit(reason, fmt::format("{}:{}", where.file_name(), where.line()));
+}
+
+}  // namespace kestrel::shell

@@ -1,0 +1,28 @@
+#pragma once
+// Crash handling for the whole process: a terminate handler and handlers for
+// the fatal signals (SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL). A crash on any
+// thread first gives the terminal back (raw mode off, alternate screen left,
+// cursor shown), then prints a crash report with a stack trace to standard
+// error and ends the process.
+
+#include <expected>
+#include <source_location>
+#include <string_view>
+
+#include "structs/errors.hpp"
+
+namespace kestrel::shell {
+
+// The exit status after a stop or an uncaught exception. A fatal signal ends
+// the process by that signal instead.
+inline constexpr int kCrashStatus = 101;
+
+// Installs the handlers; fails only when the system refuses one of them.
+std::expected<void, IoError> install_crash_handler();
+
+// Ends the program as a crash does, with `reason` and the caller's place as
+// the report's message and location.
+[[noreturn]] void stop(std::string_view reason,
+                       std::source_location where = std::source_location::current());
+
+}  // namespace kestrel::shell

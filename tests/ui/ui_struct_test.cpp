@@ -1,0 +1,118 @@
+// Number inputs, the baud-rate table and the reads of a list selection.
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+
+#include "ui_struct/baudrate.hpp"
+#include "ui_struct/number_input.hpp"
+#include "ui_struct/stateful_list.hpp"
+
+namespace kestrel {
+namespace {
+
+constexpr NumberInput kStart{240, 10, 0, 960};
+constexpr NumberInput kStop{960, 10, 10, 960};
+constexpr NumberInput kPoints{10001, 100, 101, 1000001};
+constexpr NumberInput kRepeat{1, 1, 1, 1000};
+
+std::uint64_t stepped(NumberInput input, std::uint64_t value, Direction direction) {
+  input.value = value;
+  step_input(input, direction);
+  return input.value;
+}
+
+TEST(StepInput, StaysAtItsBounds) {
+  EXPECT_EQ(stepped(kStart, 0, Direction::Down), 0u);
+  EXPECT_EQ(stepped(kStart, 960, Direction::Up), 960u);
+  EXPECT_EQ(stepped(kStop, 10, Direction::Down), 10u);
+  EXPECT_EQ(stepped(kPoints, 1000001, Direction::Up), 1000001u);
+  EXPECT_EQ(stepped(kPoints, 101, Direction::Down), 101u);
+  EXPECT_EQ(stepped(kRepeat, 1, Direction::Down), 1u);
+}
+
+TEST(StepInput, StepsInsideTheBounds) {
+  EXPECT_EQ(stepped(kStart, 240, Direction::Up), 250u);
+  EXPECT_EQ(stepped(kStop, 960, Direction::Down), 950u);
+  EXPECT_EQ(stepped(kRepeat, 7, Direction::Up), 8u);
+}
+
+TEST(StepInput, ClampsAValueLoadedOutsideTheBounds) {
+  EXPECT_EQ(stepped(kStart, 5000, Direction::Up), 960u);
+  EXPECT_EQ(stepped(kStart, 5000, Direction::Down), 960u);
+  EXPECT_EQ(stepped(kPoints, 5, Direction::Up), 105u);
+  EXPECT_EQ(stepped(kPoints, 5, Direction::Down), 101u);
+  EXPECT_EQ(stepped(kStop, 15, Direction::Down), 10u);
+}
+
+TEST(StepInput, UpWrapsPastTheLargestValueBeforeClamping) {
+  constexpr auto kMax = std::numeric_limits<std::uint64_t>::max();
+  const NumberInput wide{0, 10, 0, kMax};
+  EXPECT_EQ(stepped(wide, kMax - 5, Direction::Up), 4u);
+}
+
+TEST(StepInput, IgnoresLeftAndRight) {
+  EXPECT_EQ(stepped(kStart, 240, Direction::Left), 240u);
+  EXPECT_EQ(stepped(kStart, 5000, Direction::Right), 5000u);
+}
+
+TEST(Baudrate, TableLookups) {
+  EXPECT_EQ(baudrate_at(0), 19200u);
+  EXPECT_EQ(baudrate_at(9), 3000000u);
+  EXPECT_EQ(baudrate_at(10), std::nullopt);
+  EXPECT_EQ(baudrate_index(115200), 3u);
+  EXPECT_EQ(baudrate_index(3000000), 9u);
+  EXPECT_EQ(baudrate_index(9600), std::nullopt);
+}
+
+TEST(Baudrate, FreshListHoldsTheTenRatesWith115200Selected) {
+  const StatefulList<std::uint32_t> list = baudrate_values();
+  EXPECT_EQ(list.items, (std::vector<std::uint32_t>{19200, 38400, 57600, 115200, 230400, 460800,
+                                                    921600, 1843200, 2000000, 3000000}));
+  EXPECT_EQ(list.state.selected, 3u);
+  EXPECT_EQ(list.state.offset, 0u);
+  EXPECT_EQ(baudrate_of_selection(list.state.selected), 115200u);
+}
+
+TEST(Baudrate, SelectionReads) {
+  EXPECT_EQ(baudrate_of_selection(9), 3000000u);
+  EXPECT_TRUE(baudrate_of_selection(10).error().is<ui_error::MenuSelectionError>());
+  EXPECT_TRUE(baudrate_of_selection(std::numeric_limits<std::size_t>::max())
+                  .error()
+                  .is<ui_error::MenuSelectionError>());
+}
+
+TEST(Baudrate, MissingSelectionNamesTheCheckThatRaisedIt) {
+  const UiError error = baudrate_of_selection(std::nullopt).error();
+  const auto* uninitialized = error.get<ui_error::UninitializedItemList>();
+  ASSERT_NE(uninitialized, nullptr);
+  EXPECT_EQ(uninitialized->name, "Baudrate");
+  EXPECT_TRUE(uninitialized->file.ends_with("src/ui_struct/stateful_list.cpp"))
+      << uninitialized->file;
+  EXPECT_GT(uninitialized->line, 0u);
+}
+
+TEST(SelectedItem, ReadsACopyOfTheSelectedPort) {
+  StatefulList<std::string> ports;
+  ports.items = {"/dev/ttyACM0", "COM3"};
+  ports.state.select(1);
+  EXPECT_EQ(selected_item(ports), "COM3");
+  EXPECT_EQ(ports.items.size(), 2u);
+  EXPECT_EQ(ports.state.selected, 1u);
+}
+
+TEST(SelectedItem, ReportsAMissingOrStaleSelection) {
+  StatefulList<std::string> ports;
+  ports.items = {"COM3"};
+  ports.state.select(std::nullopt);
+  EXPECT_TRUE(selected_item(ports).error().is<ui_error::NoPortSelected>());
+  ports.state.select(1);
+  EXPECT_TRUE(selected_item(ports).error().is<ui_error::MenuSelectionError>());
+  ports.items.clear();
+  ports.state.select(0);
+  EXPECT_TRUE(selected_item(ports).error().is<ui_error::MenuSelectionError>());
+}
+
+}  // namespace
+}  // namespace kestrel
