@@ -251,12 +251,13 @@ void Simulator::send_block(const std::string& echo, std::size_t points) {
     return;
   }
   wait_drained();
-  close_master();
   {
+    // Marked first, so that whoever sees the hang-up also sees the mark.
     std::lock_guard lock(mutex_);
     hung_up_ = true;
   }
   changed_.notify_all();
+  close_master();
 }
 
 bool Simulator::send_answer(const std::string& text) {
