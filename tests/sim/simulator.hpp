@@ -16,6 +16,9 @@
 //   repeat, zero, marker, pause, mode, sweep, scan, resume -> empty reply
 //   anything else  -> "<first word>?\r\n"
 // Every command is recorded, without its carriage return, in arrival order.
+// A reply that nobody takes for 5 s (the program quit in the middle of a
+// block) is dropped with the port's unread input, so the next session starts
+// clean.
 
 #include <chrono>
 #include <condition_variable>
