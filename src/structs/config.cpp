@@ -1,1 +1,358 @@
 #include "structs/config.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utf8proc.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+#include <fmt/format.h>
+#include <toml++/toml.h>
+
+#include "structs/number_format.hpp"
+
+namespace kestrel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The six keys in the declared order of SavedConfig.
+constexpr std::array<std::string_view, 6> kKeys = {"port",           "baudrate", "start_frequency",
+                                                   "stop_frequency", "points",   "repeat"};
+constexpr std::int64_t kTomlIntMax = std::numeric_limits<std::int64_t>::max();
+
+// A file descriptor closed on every path.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() {
+    if (fd_ >= 0)
+      ::close(fd_);
+  }
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  // Closes now and reports the outcome (a close can be the first to see a write fail).
+  bool close() {
+    int fd = std::exchange(fd_, -1);
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool valid_utf8(std::string_view text) {
+  auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(text.size());
+  while (left > 0) {
+    utf8proc_int32_t code;
+    utf8proc_ssize_t n = utf8proc_iterate(p, left, &code);
+    if (n <= 0)
+      return false;
+    p += n;
+    left -= n;
+  }
+  return true;
+}
+
+std::expected<std::string, IoError> read_all(int fd) {
+  std::string out;
+  char chunk[4096];
+  for (;;) {
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return std::unexpected(IoError::from_errno(errno));
+    if (n == 0)
+      return out;
+    out.append(chunk, static_cast<std::size_t>(n));
+  }
+}
+
+std::expected<void, IoError> write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return std::unexpected(IoError::from_errno(errno));
+    if (n == 0)
+      return std::unexpected(
+          IoError::custom(IoErrorKind::WriteZero, "failed to write whole buffer"));
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return {};
+}
+
+// ---- reading rules ----------------------------------------------------------
+
+TomlReadError error_at(std::string message, const toml::source_region& where) {
+  return TomlReadError(std::move(message), where.begin.line, where.begin.column);
+}
+
+// What a value is, for the invalid-type message: "integer `5`", "map", ...
+std::string describe(const toml::node& v) {
+  switch (v.type()) {
+    case toml::node_type::string:
+      return fmt::format("string {}", debug_string(v.as_string()->get()));
+    case toml::node_type::integer:
+      return fmt::format("integer `{}`", v.as_integer()->get());
+    case toml::node_type::floating_point:
+      return fmt::format("floating point `{}`", float_debug(v.as_floating_point()->get()));
+    case toml::node_type::boolean:
+      return fmt::format("boolean `{}`", v.as_boolean()->get());
+    case toml::node_type::array:
+      return "sequence";
+    case toml::node_type::table:
+      return "map";
+    default:
+      return "datetime";
+  }
+}
+
+std::expected<std::string, TomlReadError> read_port(const toml::node& v) {
+  if (!v.is_string())
+    return std::unexpected(
+        error_at(fmt::format("invalid type: {}, expected a string", describe(v)), v.source()));
+  return v.as_string()->get();
+}
+
+// An integer of 0..max; `type` names the field's type in the messages.
+std::expected<std::uint64_t, TomlReadError> read_unsigned(const toml::node& v, std::int64_t max,
+                                                          std::string_view type) {
+  if (!v.is_integer())
+    return std::unexpected(
+        error_at(fmt::format("invalid type: {}, expected {}", describe(v), type), v.source()));
+  std::int64_t n = v.as_integer()->get();
+  if (n < 0 || n > max)
+    return std::unexpected(
+        error_at(fmt::format("invalid value: integer `{}`, expected {}", n, type), v.source()));
+  return static_cast<std::uint64_t>(n);
+}
+
+// Reads the top-level table into the record. The table iterates in key order,
+// so the settings keys are first sorted back into their order in the file.
+std::expected<SavedConfig, TomlReadError> read_settings(const toml::table& table) {
+  std::vector<std::pair<std::size_t, const toml::node*>> found;  // key index, value
+  for (auto&& [key, value] : table) {
+    auto it = std::find(kKeys.begin(), kKeys.end(), key.str());
+    if (it == kKeys.end())
+      continue;  // unknown keys are skipped, whatever their value
+    found.emplace_back(static_cast<std::size_t>(it - kKeys.begin()), &value);
+  }
+  std::ranges::sort(found, [](const auto& a, const auto& b) {
+    auto pa = a.second->source().begin, pb = b.second->source().begin;
+    return pa.line != pb.line ? pa.line < pb.line : pa.column < pb.column;
+  });
+
+  // A table holds each key once: the parser has already refused repeated keys.
+  SavedConfig config;
+  constexpr std::uint64_t SavedConfig::*numbers[] = {nullptr,
+                                                     nullptr,
+                                                     &SavedConfig::start_frequency,
+                                                     &SavedConfig::stop_frequency,
+                                                     &SavedConfig::points,
+                                                     &SavedConfig::repeat};
+  for (auto [index, value] : found) {
+    if (index == 0) {
+      auto port = read_port(*value);
+      if (!port)
+        return std::unexpected(std::move(port.error()));
+      config.port = std::move(*port);
+    } else if (index == 1) {
+      auto rate = read_unsigned(*value, std::numeric_limits<std::uint32_t>::max(), "u32");
+      if (!rate)
+        return std::unexpected(std::move(rate.error()));
+      config.baudrate = static_cast<std::uint32_t>(*rate);
+    } else {
+      auto n = read_unsigned(*value, kTomlIntMax, "u64");
+      if (!n)
+        return std::unexpected(std::move(n.error()));
+      config.*numbers[index] = *n;
+    }
+  }
+  for (std::size_t i = 0; i < kKeys.size(); ++i) {
+    bool present = std::ranges::any_of(found, [i](const auto& f) { return f.first == i; });
+    if (!present)
+      return std::unexpected(TomlReadError(fmt::format("missing field `{}`", kKeys[i])));
+  }
+  return config;
+}
+
+// ---- writing ------------------------------------------------------------------
+
+// A TOML basic string: "text" with quote, backslash and control characters escaped.
+std::string toml_basic_string(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+          out += fmt::format("\\u{:04X}", static_cast<unsigned>(c));
+        else
+          out += c;
+    }
+  }
+  out += '"';
+  return out;
+}
+
+// The file's text: six "key = value" lines in declared order.
+std::expected<std::string, TomlWriteError> config_text(const SavedConfig& c) {
+  // TOML strings are UTF-8; a port name that is not could never be read back.
+  if (!valid_utf8(c.port))
+    return std::unexpected(TomlWriteError("port name is not valid UTF-8"));
+  const std::uint64_t numbers[] = {c.start_frequency, c.stop_frequency, c.points, c.repeat};
+  for (std::uint64_t n : numbers) {
+    if (n > static_cast<std::uint64_t>(kTomlIntMax))
+      return std::unexpected(TomlWriteError(fmt::format("out-of-range value for u64 type: {}", n)));
+  }
+  return fmt::format(
+      "port = {}\nbaudrate = {}\nstart_frequency = {}\nstop_frequency = {}\n"
+      "points = {}\nrepeat = {}\n",
+      toml_basic_string(c.port), c.baudrate, c.start_frequency, c.stop_frequency, c.points,
+      c.repeat);
+}
+
+std::expected<void, IoError> errno_error() {
+  return std::unexpected(IoError::from_errno(errno));
+}
+
+// Fills the new file `tmp` (named `name`, beside `target`) and renames it over
+// `target`, so the old content stays whole until the new one is complete. The
+// new file takes the mode and owner of the old one; it is removed on failure.
+std::expected<void, IoError> write_and_rename(UniqueFd& tmp, const std::string& name,
+                                              const fs::path& target, const struct stat& old,
+                                              std::string_view text) {
+  auto failed = [&](IoError e) {
+    ::unlink(name.c_str());
+    return std::expected<void, IoError>(std::unexpected(std::move(e)));
+  };
+  if (::fchmod(tmp.get(), old.st_mode & 07777) != 0)
+    return failed(IoError::from_errno(errno));
+  if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
+    [[maybe_unused]] int ignored = ::fchown(tmp.get(), old.st_uid, old.st_gid);  // best effort
+  }
+  if (auto written = write_all(tmp.get(), text); !written)
+    return failed(written.error());
+  if (::fsync(tmp.get()) != 0 || !tmp.close())
+    return failed(IoError::from_errno(errno));
+  if (::rename(name.c_str(), target.c_str()) != 0)
+    return failed(IoError::from_errno(errno));
+  return {};
+}
+
+// Empties `file` and writes the text into it.
+std::expected<void, IoError> rewrite_in_place(UniqueFd& file, std::string_view text) {
+  if (::ftruncate(file.get(), 0) != 0)
+    return errno_error();
+  if (auto written = write_all(file.get(), text); !written)
+    return written;
+  if (!file.close())
+    return errno_error();
+  return {};
+}
+
+// Writes the text into config.toml, opened (not emptied) as `file`: through a
+// new file renamed over it, or in place when its folder may not be changed.
+std::expected<void, IoError> replace_contents(UniqueFd& file, const fs::path& path,
+                                              std::string_view text) {
+  struct stat old;
+  if (::fstat(file.get(), &old) != 0)
+    return errno_error();
+  std::error_code ec;
+  fs::path target = fs::is_symlink(path, ec) ? fs::canonical(path, ec) : path;
+  if (ec)
+    return rewrite_in_place(file, text);  // a link that cannot be followed by name
+
+  std::string name =
+      (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+  UniqueFd tmp(::mkostemp(name.data(), O_CLOEXEC));
+  if (tmp)
+    return write_and_rename(tmp, name, target, old, text);
+  if (errno == EACCES || errno == EPERM)
+    return rewrite_in_place(file, text);
+  return errno_error();
+}
+
+}  // namespace
+
+std::expected<SavedConfig, AppError> load_config(const fs::path& path) {
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file)
+    return std::unexpected(AppError(app_error::ConfigNotFound{}));
+  struct stat st;
+  if (::fstat(file.get(), &st) == 0 && S_ISDIR(st.st_mode))
+    return std::unexpected(AppError(app_error::ConfigNotFound{}));
+
+  auto text = read_all(file.get());
+  if (!text)
+    return std::unexpected(AppError(app_error::OpenOutput{std::move(text.error())}));
+  if (!valid_utf8(*text))
+    return std::unexpected(AppError(app_error::OpenOutput{
+        IoError::custom(IoErrorKind::InvalidData, "stream did not contain valid UTF-8")}));
+
+  toml::table table;
+  try {
+    table = toml::parse(*text);  // also skips a leading byte-order mark
+  } catch (const toml::parse_error& e) {
+    return std::unexpected(
+        AppError(app_error::InvalidConfig{error_at(std::string(e.description()), e.source())}));
+  }
+  auto config = read_settings(table);
+  if (!config)
+    return std::unexpected(AppError(app_error::InvalidConfig{std::move(config.error())}));
+  return std::move(*config);
+}
+
+std::expected<void, UiError> save_config(const SavedConfig& config, const fs::path& path) {
+  // The text is built first, so a refused value leaves the file untouched.
+  auto text = config_text(config);
+  if (!text)
+    return std::unexpected(UiError(ui_error::SerializeError{std::move(text.error())}));
+
+  // Opening without emptying proves that config.toml may be written and keeps
+  // its content until the new text is complete.
+  UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+  if (!file)
+    return std::unexpected(UiError(ui_error::KeyPress{IoError::from_errno(errno)}));
+  auto written = replace_contents(file, path, *text);
+  if (!written)
+    return std::unexpected(UiError(ui_error::KeyPress{std::move(written.error())}));
+  return {};
+}
+
+}  // namespace kestrel

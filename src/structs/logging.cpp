@@ -1,1 +1,298 @@
 #include "structs/logging.hpp"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+
+#include <spdlog/common.h>
+#include <spdlog/details/periodic_worker.h>
+#include <spdlog/formatter.h>
+#include <spdlog/logger.h>
+#include <spdlog/sinks/basic_file_sink.h>
+
+namespace kestrel::log {
+
+namespace {
+
+constexpr std::size_t kFileBuffer = 64 * 1024;
+
+bool same_ignoring_case(std::string_view a, std::string_view b) {
+  return std::ranges::equal(a, b, [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+std::optional<Level> parse_level(std::string_view text) {
+  static constexpr std::array<std::pair<std::string_view, Level>, 6> kNames = {{
+      {"off", Level::Off},
+      {"error", Level::Error},
+      {"warn", Level::Warn},
+      {"info", Level::Info},
+      {"debug", Level::Debug},
+      {"trace", Level::Trace},
+  }};
+  for (auto [name, level] : kNames) {
+    if (same_ignoring_case(text, name))
+      return level;
+  }
+  return std::nullopt;
+}
+
+std::string_view trim(std::string_view s) {
+  constexpr std::string_view kBlank = " \t\r\n\f\v";
+  auto first = s.find_first_not_of(kBlank);
+  if (first == std::string_view::npos)
+    return {};
+  return s.substr(first, s.find_last_not_of(kBlank) - first + 1);
+}
+
+bool has_blank(std::string_view s) {
+  return std::ranges::any_of(s, [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+}
+
+spdlog::level::level_enum to_spdlog(Level level) {
+  switch (level) {
+    case Level::Error:
+      return spdlog::level::err;
+    case Level::Warn:
+      return spdlog::level::warn;
+    case Level::Info:
+      return spdlog::level::info;
+    case Level::Debug:
+      return spdlog::level::debug;
+    case Level::Trace:
+      return spdlog::level::trace;
+    case Level::Off:
+      break;
+  }
+  return spdlog::level::off;
+}
+
+std::string_view level_name(spdlog::level::level_enum level) {
+  switch (level) {
+    case spdlog::level::err:
+    case spdlog::level::critical:
+      return "ERROR";
+    case spdlog::level::warn:
+      return "WARN";
+    case spdlog::level::info:
+      return "INFO";
+    case spdlog::level::debug:
+      return "DEBUG";
+    default:
+      return "TRACE";
+  }
+}
+
+// "INFO [kestrel::scan] message" and a line feed; no time stamp.
+class LineFormatter final : public spdlog::formatter {
+ public:
+  void format(const spdlog::details::log_msg& msg, spdlog::memory_buf_t& dest) override {
+    auto append = [&](std::string_view s) { dest.append(s.data(), s.data() + s.size()); };
+    append(level_name(msg.level));
+    append(" [");
+    append(std::string_view(msg.logger_name.data(), msg.logger_name.size()));
+    append("] ");
+    append(std::string_view(msg.payload.data(), msg.payload.size()));
+    append("\n");
+  }
+  std::unique_ptr<spdlog::formatter> clone() const override {
+    return std::make_unique<LineFormatter>();
+  }
+};
+
+// A running logger: the file sink shared by one spdlog logger per module path.
+class Backend {
+ public:
+  Backend(const std::filesystem::path& file, LogSpec spec) : spec_(std::move(spec)) {
+    spdlog::file_event_handlers handlers;
+    handlers.after_open = [](const spdlog::filename_t&, std::FILE* f) {
+      std::setvbuf(f, nullptr, _IOFBF, kFileBuffer);
+    };
+    sink_ = std::make_shared<spdlog::sinks::basic_file_sink_mt>(file.string(), true, handlers);
+    sink_->set_formatter(std::make_unique<LineFormatter>());
+    for (std::string_view module : {kMain, kScan, kUi})
+      loggers_.push_back(make_logger(module));
+    flusher_ = std::make_unique<spdlog::details::periodic_worker>([sink = sink_] { flush(*sink); },
+                                                                  std::chrono::seconds(1));
+  }
+
+  // Stops the flusher, then writes out what is buffered; the file closes with the sink.
+  ~Backend() {
+    flusher_.reset();
+    flush(*sink_);
+  }
+
+  const LogSpec& spec() const { return spec_; }
+
+  // The logger of a module path, made on first use for paths other than the system's three.
+  spdlog::logger& logger_for(std::string_view module) {
+    if (module.empty())
+      module = "<unnamed>";
+    for (const auto& l : loggers_) {
+      if (l->name() == module)
+        return *l;
+    }
+    std::lock_guard lock(extra_mutex_);
+    for (const auto& l : extra_loggers_) {
+      if (l->name() == module)
+        return *l;
+    }
+    return *extra_loggers_.emplace_back(make_logger(module));
+  }
+
+ private:
+  static void flush(spdlog::sinks::sink& sink) {
+    try {
+      sink.flush();
+    } catch (const spdlog::spdlog_ex&) {
+      // A full disk must not end the program; the records are lost.
+    }
+  }
+
+  std::shared_ptr<spdlog::logger> make_logger(std::string_view module) const {
+    auto logger = std::make_shared<spdlog::logger>(std::string(module), sink_);
+    logger->set_level(spdlog::level::trace);               // filtering is the spec's job
+    logger->set_error_handler([](const std::string&) {});  // never print on the terminal
+    return logger;
+  }
+
+  LogSpec spec_;
+  std::shared_ptr<spdlog::sinks::basic_file_sink_mt> sink_;
+  std::vector<std::shared_ptr<spdlog::logger>> loggers_;
+  std::mutex extra_mutex_;
+  std::vector<std::shared_ptr<spdlog::logger>> extra_loggers_;
+  std::unique_ptr<spdlog::details::periodic_worker> flusher_;
+};
+
+// Never destroyed, so that a thread still logging at exit finds it intact.
+struct Facade {
+  std::shared_mutex mutex;  // shared by records, exclusive for start and shutdown
+  std::unique_ptr<Backend> backend;
+  // The most verbose level that any module may write; Off when stopped.
+  std::atomic<Level> most_verbose = Level::Off;
+};
+
+Facade& facade() {
+  static Facade* f = new Facade;
+  return *f;
+}
+
+}  // namespace
+
+Level LogSpec::level_for(std::string_view module) const {
+  Level level = default_level;
+  std::size_t best = 0;
+  bool found = false;
+  for (const auto& [prefix, prefix_level] : modules) {
+    bool matches = module.starts_with(prefix) && (module.size() == prefix.size() ||
+                                                  module.substr(prefix.size()).starts_with("::"));
+    if (matches && (!found || prefix.size() >= best)) {
+      found = true;
+      best = prefix.size();
+      level = prefix_level;
+    }
+  }
+  return level;
+}
+
+std::expected<LogSpec, LogInitError> parse_log_spec(std::string_view text) {
+  if (text.find('/') != std::string_view::npos)
+    return std::unexpected(LogInitError(fmt::format("text filters are not supported: '{}'", text)));
+  LogSpec spec;
+  while (!text.empty()) {
+    auto comma = text.find(',');
+    std::string_view item = trim(text.substr(0, comma));
+    text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+    if (item.empty())
+      continue;
+
+    auto eq = item.find('=');
+    std::string_view module = trim(item.substr(0, eq));
+    std::string_view level_text = eq == std::string_view::npos ? "" : trim(item.substr(eq + 1));
+    if (level_text.find('=') != std::string_view::npos)
+      return std::unexpected(LogInitError(fmt::format("invalid part in log spec '{}'", item)));
+    if (module.empty() || has_blank(module))
+      return std::unexpected(
+          LogInitError(fmt::format("invalid module name in log spec '{}'", item)));
+
+    if (eq == std::string_view::npos) {
+      if (auto level = parse_level(module)) {
+        spec.default_level = *level;
+        continue;
+      }
+    }
+    Level level = Level::Trace;  // a module named alone, or "module=", logs everything
+    if (!level_text.empty()) {
+      auto parsed = parse_level(level_text);
+      if (!parsed)
+        return std::unexpected(LogInitError(fmt::format("unknown level filter: {}", level_text)));
+      level = *parsed;
+    }
+    spec.modules.emplace_back(std::string(module), level);
+  }
+  return spec;
+}
+
+std::expected<void, LogInitError> start(const std::filesystem::path& file, std::string_view spec) {
+  auto parsed = parse_log_spec(spec);
+  if (!parsed)
+    return std::unexpected(std::move(parsed.error()));
+  Level most_verbose = parsed->default_level;
+  for (const auto& entry : parsed->modules)
+    most_verbose = std::max(most_verbose, entry.second);
+
+  Facade& f = facade();
+  std::unique_lock lock(f.mutex);
+  if (f.backend)
+    return std::unexpected(LogInitError("the logger is already running"));
+  try {
+    f.backend = std::make_unique<Backend>(file, std::move(*parsed));
+  } catch (const spdlog::spdlog_ex& e) {
+    return std::unexpected(LogInitError(e.what()));
+  }
+  f.most_verbose.store(most_verbose, std::memory_order_relaxed);
+  return {};
+}
+
+void shutdown() {
+  Facade& f = facade();
+  std::unique_lock lock(f.mutex);
+  f.most_verbose.store(Level::Off, std::memory_order_relaxed);
+  f.backend.reset();
+}
+
+namespace {
+
+// Whether the running backend takes the record; the caller holds the mutex.
+bool admits(const Facade& f, Level level, std::string_view module) {
+  return level != Level::Off && f.backend && level <= f.backend->spec().level_for(module);
+}
+
+}  // namespace
+
+bool enabled(Level level, std::string_view module) {
+  Facade& f = facade();
+  if (level > f.most_verbose.load(std::memory_order_relaxed))
+    return false;
+  std::shared_lock lock(f.mutex);
+  return admits(f, level, module);
+}
+
+void write(Level level, std::string_view module, std::string_view message) {
+  Facade& f = facade();
+  std::shared_lock lock(f.mutex);
+  if (!admits(f, level, module))
+    return;
+  f.backend->logger_for(module).log(spdlog::source_loc{}, to_spdlog(level),
+                                    spdlog::string_view_t(message.data(), message.size()));
+}
+
+}  // namespace kestrel::log
