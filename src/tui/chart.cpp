@@ -23,15 +23,16 @@ std::vector<std::uint8_t> plotted_cells(const Dataset& data, const Axis& xa, con
   // Cells per unit; equal bounds put every point in the first column / top row.
   const double sx = x1 > x0 ? (width - 1) / (x1 - x0) : 0.0;
   const double sy = y1 > y0 ? (height - 1) / (y1 - y0) : 0.0;
-  const std::size_t last_col = width - 1u, last_row = height - 1u;
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    const double x = data.x(i), y = data.y(i);
+  std::uint8_t* const grid = cells.data();
+  const std::int64_t row_length = width;
+  data.for_each_point([=](double x, double y) {
     if (!(x >= x0 && x <= x1 && y >= y0 && y <= y1))
-      continue;  // NaN fails too
-    const auto col = std::min(static_cast<std::size_t>((x - x0) * sx), last_col);
-    const auto row = std::min(static_cast<std::size_t>((y1 - y) * sy), last_row);
-    cells[row * width + col] = 1;
-  }
+      return;  // NaN fails too
+    // Inside the bounds the products lie in [0, width - 1] and [0, height - 1].
+    const auto col = static_cast<std::int64_t>((x - x0) * sx);
+    const auto row = static_cast<std::int64_t>((y1 - y) * sy);
+    grid[row * row_length + col] = 1;
+  });
   return cells;
 }
 

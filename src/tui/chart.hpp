@@ -74,9 +74,18 @@ class Dataset {
     return *this;
   }
 
+  // Calls f(x, y) for each point in order; the loop the chart draws with.
+  template <class F>
+  void for_each_point(F&& f) const {
+    // Locals, so that stores made by f cannot force these to be read again.
+    const std::byte* p = base_;
+    const std::byte* const end = base_ + count_ * stride_;
+    const std::size_t stride = stride_, xo = x_offset_, yo = y_offset_;
+    for (; p != end; p += stride)
+      f(load(p + xo), load(p + yo));
+  }
+
   std::size_t size() const { return count_; }
-  double x(std::size_t i) const { return read(i, x_offset_); }
-  double y(std::size_t i) const { return read(i, y_offset_); }
   const Style& style() const { return style_; }
 
  private:
@@ -87,9 +96,9 @@ class Dataset {
     return static_cast<std::size_t>(reinterpret_cast<const std::byte*>(&(probe.*m)) -
                                     reinterpret_cast<const std::byte*>(&probe));
   }
-  double read(std::size_t i, std::size_t offset) const {
+  static double load(const std::byte* at) {
     double v;
-    std::memcpy(&v, base_ + i * stride_ + offset, sizeof v);
+    std::memcpy(&v, at, sizeof v);
     return v;
   }
 

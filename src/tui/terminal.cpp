@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <cwctype>
 
@@ -40,7 +41,7 @@ void use_utf8_locale() {
 bool input_closed(int fd) {
   pollfd p{fd, POLLIN, 0};
   if (poll(&p, 1, 0) < 0)
-    return true;
+    return false;  // interrupted: nothing known yet
   if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
     return true;
   if ((p.revents & POLLIN) != 0) {
@@ -101,10 +102,11 @@ struct Terminal::Impl {
     bool bold;  // stands in for the bright half of the palette on 8 colours
   };
 
-  Colour colour_number(std::optional<Color> c) const {
+  // `unset` stands for the terminal's default where it cannot be asked for.
+  Colour colour_number(std::optional<Color> c, short unset) const {
     const bool bright = COLORS >= 16;
     if (!c)
-      return {static_cast<short>(default_colours ? -1 : COLOR_WHITE), false};
+      return {static_cast<short>(default_colours ? -1 : unset), false};
     switch (*c) {
       case Color::White:
         return bright ? Colour{15, false} : Colour{COLOR_WHITE, true};
@@ -131,12 +133,13 @@ struct Terminal::Impl {
     attr_t attrs = has(style.modifiers, Modifier::Italic) ? WA_ITALIC : WA_NORMAL;
     if (!colours || (!style.foreground && !style.background))
       return {attrs, 0};
-    const Colour fg = colour_number(style.foreground);
+    const Colour fg = colour_number(style.foreground, COLOR_WHITE);
     if (fg.bold)
       attrs |= WA_BOLD;
     short& pair = pairs[slot(style.foreground) * (kColors + 1) + slot(style.background)];
     if (pair == 0 && next_pair < COLOR_PAIRS &&
-        init_pair(next_pair, fg.number, colour_number(style.background).number) == OK) {
+        init_pair(next_pair, fg.number, colour_number(style.background, COLOR_BLACK).number) ==
+            OK) {
       pair = next_pair++;
     }
     return {attrs, pair};
@@ -213,7 +216,10 @@ std::expected<void, TerminalError> Terminal::draw(
                   static_cast<std::uint16_t>(std::max(rows, 0))};
   Buffer frame(area);
   draw_frame(frame, area);
+  // A new size (or the first frame) repaints the whole screen from scratch.
   const bool all = impl_->previous.area() != area;
+  if (all)
+    clearok(stdscr, TRUE);
   for (std::uint16_t y = 0; y < area.height; ++y) {
     for (std::uint16_t x = 0; x < area.width; ++x) {
       const Cell& cell = frame.at(x, y);

@@ -1,0 +1,191 @@
+#include "tui/terminal.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace kestrel::tui {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A Terminal on the slave side of a pseudo-terminal; the test plays the user's
+// terminal emulator on the master side.
+class TerminalOnPty : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("TERM", "xterm-256color", 1);
+    unsetenv("LINES");
+    unsetenv("COLUMNS");
+    winsize ws{24, 80, 0, 0};
+    ASSERT_EQ(openpty(&master_, &slave_, nullptr, nullptr, &ws), 0);
+    out_ = fdopen(dup(slave_), "w");
+    in_ = fdopen(dup(slave_), "r");
+  }
+
+  void TearDown() override {
+    terminal_.reset();
+    std::fclose(out_);
+    std::fclose(in_);
+    close(slave_);
+    if (master_ >= 0)
+      close(master_);
+  }
+
+  Terminal& open() {
+    auto t = Terminal::open(out_, in_);
+    EXPECT_TRUE(t.has_value()) << (t ? "" : t.error().message);
+    terminal_.emplace(std::move(*t));
+    return *terminal_;
+  }
+
+  // Everything the program wrote to the terminal so far.
+  std::string drain() const {
+    std::string got;
+    pollfd p{master_, POLLIN, 0};
+    char chunk[4096];
+    while (poll(&p, 1, 100) > 0 && (p.revents & POLLIN) != 0) {
+      const ssize_t n = read(master_, chunk, sizeof chunk);
+      if (n <= 0)
+        break;
+      got.append(chunk, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+
+  void type(std::string_view keys) const {
+    ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+
+  int master_ = -1;
+  int slave_ = -1;
+  std::FILE* out_ = nullptr;
+  std::FILE* in_ = nullptr;
+  std::optional<Terminal> terminal_;
+};
+
+void status_screen(Buffer& buf, Rect area, std::string_view text) {
+  buf.set_string(area.x, area.y, text, Style{}.fg(Color::White));
+  buf.set_string(area.x, static_cast<std::uint16_t>(area.bottom() - 1), "bottom 世界", {});
+}
+
+TEST_F(TerminalOnPty, WritesOnlyWhatChanged) {
+  Terminal& t = open();
+  ASSERT_TRUE(t.draw([](Buffer& b, Rect a) { status_screen(b, a, "Scanning"); }));
+  const std::string first = drain();
+  EXPECT_NE(first.find("\x1b[?1049h"), std::string::npos);  // alternate screen
+  EXPECT_NE(first.find("Scanning"), std::string::npos);
+  EXPECT_NE(first.find("世界"), std::string::npos);
+  EXPECT_EQ(t.size(), (Rect{0, 0, 80, 24}));
+
+  ASSERT_TRUE(t.draw([](Buffer& b, Rect a) { status_screen(b, a, "Scanning"); }));
+  EXPECT_EQ(drain(), "");  // an idle frame writes nothing
+
+  ASSERT_TRUE(t.draw([](Buffer& b, Rect a) { status_screen(b, a, "ScanninG"); }));
+  const std::string third = drain();
+  EXPECT_NE(third.find('G'), std::string::npos);
+  EXPECT_EQ(third.find("Scannin"), std::string::npos);
+  EXPECT_LT(third.size(), 40u) << third;
+}
+
+TEST_F(TerminalOnPty, NewWindowSizeOnTheNextFrame) {
+  Terminal& t = open();
+  ASSERT_TRUE(t.draw([](Buffer&, Rect) {}));
+  winsize ws{30, 100, 0, 0};
+  ASSERT_EQ(ioctl(master_, TIOCSWINSZ, &ws), 0);
+  Rect seen{};
+  ASSERT_TRUE(t.draw([&](Buffer& b, Rect a) {
+    seen = a;
+    EXPECT_EQ(b.area(), a);
+  }));
+  EXPECT_EQ(seen, (Rect{0, 0, 100, 30}));
+  EXPECT_EQ(t.size(), seen);
+}
+
+TEST_F(TerminalOnPty, KeyPresses) {
+  Terminal& t = open();
+  const auto key = [&](std::string_view typed) {
+    type(typed);
+    auto k = t.read_key(500ms);
+    EXPECT_TRUE(k.has_value());
+    return k.value_or(std::nullopt);
+  };
+  EXPECT_EQ(key("\r"), Key{KeyCode::Enter});
+  EXPECT_EQ(key("\x1bOA"), Key{KeyCode::Up});
+  EXPECT_EQ(key("\x1bOB"), Key{KeyCode::Down});
+  EXPECT_EQ(key("\x1bOD"), Key{KeyCode::Left});
+  EXPECT_EQ(key("\x1bOC"), Key{KeyCode::Right});
+  EXPECT_EQ(key("q"), Key::character(U'q'));
+  EXPECT_EQ(key("Q"), Key::character(U'Q'));
+  EXPECT_EQ(key("é"), Key::character(U'é'));
+  EXPECT_EQ(key("\x03"), Key{KeyCode::Other});     // Ctrl+C arrives as a key
+  EXPECT_EQ(key("\x1b[3~"), Key{KeyCode::Other});  // Delete
+
+  // Esc alone comes after the short escape delay, not after a second.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(key("\x1b"), Key{KeyCode::Esc});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms);
+
+  const auto waited = std::chrono::steady_clock::now();
+  auto none = t.read_key(16ms);
+  ASSERT_TRUE(none.has_value());
+  EXPECT_EQ(*none, std::nullopt);
+  EXPECT_GE(std::chrono::steady_clock::now() - waited, 10ms);
+}
+
+TEST_F(TerminalOnPty, ClosedInputIsAnError) {
+  Terminal& t = open();
+  close(master_);
+  master_ = -1;
+  const auto k = t.read_key(200ms);
+  ASSERT_FALSE(k.has_value());
+  EXPECT_EQ(k.error().message, "the terminal input has closed");
+}
+
+TEST_F(TerminalOnPty, RestoreIsIdempotent) {
+  Terminal& t = open();
+  ASSERT_TRUE(t.draw([](Buffer& b, Rect a) { status_screen(b, a, "x"); }));
+  drain();
+  t.restore();
+  const std::string restored = drain();
+  EXPECT_NE(restored.find("\x1b[?1049l"), std::string::npos);  // alternate screen left
+  EXPECT_NE(restored.find("\x1b[?25h"), std::string::npos);    // cursor shown
+  t.restore();
+  restore_terminal();
+  EXPECT_EQ(drain(), "");
+  EXPECT_FALSE(t.draw([](Buffer&, Rect) {}).has_value());
+  EXPECT_FALSE(t.read_key(1ms).has_value());
+  terminal_.reset();  // the destructor does not restore again
+  EXPECT_EQ(drain(), "");
+}
+
+TEST_F(TerminalOnPty, OneAtATimeAndFailuresAreValues) {
+  open();
+  auto second = Terminal::open(out_, in_);
+  ASSERT_FALSE(second.has_value());
+  EXPECT_EQ(second.error().message, "a terminal is already open");
+  terminal_.reset();
+
+  std::FILE* file = std::tmpfile();
+  auto not_a_tty = Terminal::open(file, in_);
+  std::fclose(file);
+  ASSERT_FALSE(not_a_tty.has_value());
+  EXPECT_EQ(not_a_tty.error().message, "the output is not a terminal");
+
+  setenv("TERM", "no-such-terminal", 1);
+  auto unknown = Terminal::open(out_, in_);
+  ASSERT_FALSE(unknown.has_value());
+  EXPECT_EQ(unknown.error().message, "cannot use the terminal type \"no-such-terminal\"");
+
+  setenv("TERM", "xterm-256color", 1);
+  EXPECT_TRUE(Terminal::open(out_, in_).has_value());  // nothing was left held
+}
+
+}  // namespace
+}  // namespace kestrel::tui

@@ -1,0 +1,304 @@
+#include <gtest/gtest.h>
+
+#include <time.h>
+
+#include <chrono>
+#include <limits>
+
+#include "tui/block.hpp"
+#include "tui/chart.hpp"
+#include "tui/line_gauge.hpp"
+#include "tui/list.hpp"
+#include "tui/paragraph.hpp"
+
+namespace kestrel::tui {
+namespace {
+
+using Rows = std::vector<std::string>;
+constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
+
+const Style kWhite = Style{}.fg(Color::White);
+
+// Renders `draw` into a w x h buffer framed by a border of '#' cells, and
+// checks that nothing outside the area was touched.
+template <class Draw>
+Rows render_framed(std::uint16_t w, std::uint16_t h, Draw&& draw) {
+  Buffer b(Rect{0, 0, static_cast<std::uint16_t>(w + 2), static_cast<std::uint16_t>(h + 2)});
+  for (std::uint16_t y = 0; y < h + 2; ++y) {
+    for (std::uint16_t x = 0; x < w + 2; ++x)
+      b.at(x, y).symbol = "#";
+  }
+  const Rect area{1, 1, w, h};
+  draw(area, b);
+  for (std::uint16_t y = 0; y < h + 2; ++y) {
+    for (std::uint16_t x = 0; x < w + 2; ++x) {
+      if (!area.contains(x, y)) {
+        EXPECT_EQ(b.at(x, y).symbol, "#") << "drawn outside at " << x << "," << y;
+      }
+    }
+  }
+  return buffer_rows(b);
+}
+
+TEST(Block, BordersTitleAndInner) {
+  Buffer b(Rect{0, 0, 10, 3});
+  Block().title("Operation").border_style(kWhite).render(b.area(), b);
+  EXPECT_EQ(buffer_rows(b), (Rows{"┌Operatio┐", "│        │", "└────────┘"}));
+  EXPECT_EQ(b.at(0, 0).style, kWhite);
+  EXPECT_EQ(b.at(3, 0).style, kWhite);  // title cells keep the border style
+  EXPECT_EQ(b.at(3, 1).style, Style{});
+  EXPECT_EQ(Block::inner(Rect{2, 3, 10, 3}), (Rect{3, 4, 8, 1}));
+  EXPECT_EQ(Block::inner(Rect{2, 3, 1, 1}), (Rect{3, 4, 0, 0}));
+  EXPECT_EQ(Block::inner(Rect{2, 3, 0, 0}), (Rect{2, 3, 0, 0}));
+}
+
+TEST(Paragraph, StyleBlockThenLines) {
+  Buffer b(Rect{0, 0, 12, 4});
+  Paragraph("TinySA v0.3\nsecond line is cut\nthird\nfourth")
+      .block(Block().title("Info"))
+      .style(kWhite)
+      .render(b.area(), b);
+  EXPECT_EQ(buffer_rows(b), (Rows{"┌Info──────┐", "│TinySA v0.│", "│second lin│", "└──────────┘"}));
+  // The paragraph's colour covers border, title, text and blanks alike.
+  for (std::uint16_t y = 0; y < 4; ++y) {
+    for (std::uint16_t x = 0; x < 12; ++x)
+      EXPECT_EQ(b.at(x, y).style, kWhite);
+  }
+}
+
+TEST(Paragraph, CentredAndWithoutBlock) {
+  Buffer b(Rect{0, 0, 9, 2});
+  Paragraph("↲ ok\nmuch too long").alignment(Alignment::Center).render(b.area(), b);
+  EXPECT_EQ(buffer_rows(b), (Rows{"  ↲ ok   ", "much too "}));
+  b.reset();
+  Paragraph(std::vector<Line>{Line(std::vector<Span>{{"a", {}}, {"b", kWhite}})})
+      .render(Rect{3, 1, 6, 1}, b);
+  EXPECT_EQ(buffer_rows(b), (Rows{"         ", "   ab    "}));
+  EXPECT_EQ(b.at(4, 1).style, kWhite);
+}
+
+TEST(Paragraph, InstrumentTextCannotEscape) {
+  Buffer b(Rect{0, 0, 20, 2});
+  Paragraph(
+      "tinySA\x1b[2J\x1b]52;c;ZXZpbA==\x07\r\nHW\x1b"
+      "c")
+      .render(b.area(), b);
+  EXPECT_EQ(buffer_rows(b), (Rows{"tinySA[2J]52;c;ZXZpb", "HWc                 "}));
+}
+
+TEST(ListState, SelectNextAndPrevious) {
+  ListState s;
+  s.select_next();
+  EXPECT_EQ(s.selected, 0u);
+  s.select_next();
+  EXPECT_EQ(s.selected, 1u);
+  s.select_previous();
+  s.select_previous();
+  EXPECT_EQ(s.selected, 0u);
+  s.select(std::nullopt);
+  s.select_previous();
+  EXPECT_EQ(s.selected, kMax);
+  s.select_next();
+  EXPECT_EQ(s.selected, kMax);
+  s.offset = 4;
+  s.select_next();
+  EXPECT_EQ(s.offset, 4u);  // moves leave the offset alone
+  s.select(std::nullopt);
+  EXPECT_EQ(s, ListState{});
+}
+
+List port_list(std::vector<std::string> items) {
+  List l(std::move(items));
+  l.block(Block().title("COM Ports").border_style(kWhite))
+      .style(kWhite)
+      .highlight_style(Style{}.bg(Color::Blue).add_modifier(Modifier::Italic));
+  return l;
+}
+
+TEST(List, DrawsAndHighlightsTheSelectedRow) {
+  Buffer b(Rect{0, 0, 12, 4});
+  ListState s{1, 0};
+  port_list({"/dev/ttyACM0", "COM3", "COM5"}).render(b.area(), b, s);
+  EXPECT_EQ(buffer_rows(b), (Rows{"┌COM Ports─┐", "│/dev/ttyAC│", "│COM3      │", "└──────────┘"}));
+  const Style highlighted = kWhite.bg(Color::Blue).add_modifier(Modifier::Italic);
+  for (std::uint16_t x = 1; x < 11; ++x)
+    EXPECT_EQ(b.at(x, 2).style, highlighted);
+  EXPECT_EQ(b.at(0, 2).style, kWhite);
+  EXPECT_EQ(b.at(1, 1).style, kWhite);
+  EXPECT_EQ(s, (ListState{1, 0}));
+}
+
+TEST(List, SettlesTheStateWhenDrawn) {
+  const List list = port_list({"a", "b", "c", "d", "e"});
+  Buffer b(Rect{0, 0, 5, 4});
+  ListState past{kMax, 0};
+  list.render(b.area(), b, past);
+  EXPECT_EQ(past, (ListState{4, 3}));
+  EXPECT_EQ(buffer_rows(b), (Rows{"┌COM┐", "│d  │", "│e  │", "└───┘"}));
+
+  ListState above{1, 3};
+  list.render(b.area(), b, above);
+  EXPECT_EQ(above, (ListState{1, 1}));
+
+  ListState stale_offset{std::nullopt, 9};
+  list.render(b.area(), b, stale_offset);
+  EXPECT_EQ(stale_offset, (ListState{std::nullopt, 4}));
+
+  ListState on_empty{2, 5};
+  port_list({}).render(b.area(), b, on_empty);
+  EXPECT_EQ(on_empty, ListState{});
+
+  // No room inside the border: nothing is settled.
+  for (const Rect tiny : {Rect{0, 0, 2, 4}, Rect{0, 0, 5, 2}}) {
+    ListState untouched{kMax, 7};
+    port_list({}).render(tiny, b, untouched);
+    list.render(tiny, b, untouched);
+    EXPECT_EQ(untouched, (ListState{kMax, 7}));
+  }
+}
+
+TEST(List, RestylingKeepsItemsAndHighlight) {
+  List l = port_list({"a"});
+  List restyled = l;
+  restyled.block(Block().title("Baudrate").border_style(Style{}.fg(Color::DarkGray)))
+      .style(Style{}.fg(Color::DarkGray));
+  EXPECT_EQ(restyled.items(), l.items());
+  EXPECT_EQ(restyled.highlight_style(), l.highlight_style());
+  EXPECT_NE(restyled, l);
+}
+
+LineGauge progress() {
+  LineGauge g;
+  g.label("Progress:").filled_style(Style{}.fg(Color::Blue)).unfilled_style(Style{}.fg(Color::Red));
+  return g;
+}
+
+TEST(LineGauge, LabelBlankThenFilledShare) {
+  Buffer b(Rect{0, 0, 20, 1});
+  progress().ratio(0.5).render(b.area(), b);
+  EXPECT_EQ(buffer_rows(b), (Rows{"Progress: ──────────"}));
+  EXPECT_EQ(b.at(9, 0).style, Style{});
+  for (std::uint16_t x = 10; x < 15; ++x)
+    EXPECT_EQ(b.at(x, 0).style.foreground, Color::Blue);
+  for (std::uint16_t x = 15; x < 20; ++x)
+    EXPECT_EQ(b.at(x, 0).style.foreground, Color::Red);
+
+  // Rounded down: 99% of 10 cells fills 9.
+  b.reset();
+  progress().ratio(0.99).render(b.area(), b);
+  EXPECT_EQ(b.at(18, 0).style.foreground, Color::Blue);
+  EXPECT_EQ(b.at(19, 0).style.foreground, Color::Red);
+
+  EXPECT_EQ(progress().ratio(1.7).ratio(), 1.0);
+  EXPECT_EQ(progress().ratio(-2).ratio(), 0.0);
+  EXPECT_EQ(progress().ratio(std::numeric_limits<double>::quiet_NaN()).ratio(), 0.0);
+}
+
+TEST(LineGauge, TooNarrowForTheLine) {
+  Buffer b(Rect{0, 0, 10, 2});
+  progress().ratio(1).render(b.area(), b);
+  EXPECT_EQ(buffer_rows(b), (Rows{"Progress: ", "          "}));
+}
+
+Chart results_chart(std::span<const std::pair<double, double>> points) {
+  Chart c(Dataset(points).style(Style{}.fg(Color::Yellow)));
+  c.x_axis(Axis()
+               .bounds(240, 960)
+               .labels({"240MHz", "600MHz", "960MHz"})
+               .style(Style{}.fg(Color::Gray)))
+      .y_axis(Axis()
+                  .bounds(-128, 0)
+                  .labels({"-128dbm", "-64dbm", "0dbm"})
+                  .style(Style{}.fg(Color::Gray)));
+  return c;
+}
+
+TEST(Chart, AxesLabelsAndDots) {
+  const std::vector<std::pair<double, double>> points{
+      {240, -128}, {960, 0}, {600, -64}, {500, -200}, {100, -10}, {961, -5}, {700, 0.5}};
+  Buffer b(Rect{0, 0, 30, 10});
+  results_chart(points).render(b.area(), b);
+  EXPECT_EQ(buffer_rows(b), (Rows{
+                                "0dbm   │                     •",
+                                "       │                      ",
+                                "       │                      ",
+                                "       │          •           ",
+                                "-64dbm │                      ",
+                                "       │                      ",
+                                "       │                      ",
+                                "-128dbm│•                     ",
+                                "       └──────────────────────",
+                                "240MHz         600MHz   960MHz",
+                            }));
+  EXPECT_EQ(b.at(18, 3).style.foreground, Color::Yellow);
+  EXPECT_EQ(b.at(7, 3).style.foreground, Color::Gray);
+  EXPECT_EQ(b.at(7, 8).style.foreground, Color::Gray);
+  EXPECT_EQ(b.at(12, 8).style.foreground, Color::Gray);
+  EXPECT_EQ(b.at(0, 0).style, Style{});
+}
+
+TEST(Chart, EqualBoundsAndRecordViews) {
+  struct Sample {
+    double when;
+    double level;
+  };
+  const std::vector<Sample> samples{{5, 1}, {5, 2}, {6, 1}};
+  Chart c(Dataset(std::span<const Sample>(samples), &Sample::when, &Sample::level));
+  c.x_axis(Axis().bounds(5, 5)).y_axis(Axis().bounds(1, 2));
+  Buffer b(Rect{0, 0, 4, 3});
+  c.render(b.area(), b);
+  EXPECT_EQ(buffer_rows(b), (Rows{"│•  ", "│•  ", "└───"}));
+}
+
+TEST(Chart, MillionPointsDrawFast) {
+  std::vector<std::pair<double, double>> points(1'000'001);
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    points[i] = {240.0 + 720.0 * static_cast<double>(i) / 1e6,
+                 -128.0 + static_cast<double>(i % 1000) * 0.128};
+  }
+  Buffer b(Rect{0, 0, 66, 18});
+  const Chart chart = results_chart(points);
+  // The time this thread spends drawing, best of several frames, so that
+  // other processes on the machine do not count.
+  const auto thread_time = [] {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+  };
+  auto best = std::chrono::nanoseconds::max();
+  for (int run = 0; run < 20; ++run) {
+    b.reset();
+    const auto start = thread_time();
+    chart.render(b.area(), b);
+    best = std::min(best, thread_time() - start);
+  }
+  EXPECT_EQ(b.at(10, 0).symbol, "•");
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  EXPECT_LE(best, std::chrono::milliseconds(5));
+#endif
+}
+
+// Every widget at every size up to 14 x 6: no crash, nothing outside its area.
+TEST(Widgets, ClipToTheirAreaAtEverySize) {
+  const std::vector<std::pair<double, double>> points{{240, -128}, {600, -64}, {960, 0}};
+  for (std::uint16_t w = 0; w <= 14; ++w) {
+    for (std::uint16_t h = 0; h <= 6; ++h) {
+      render_framed(w, h, [](Rect a, Buffer& b) { Block().title("Status").render(a, b); });
+      render_framed(w, h, [](Rect a, Buffer& b) {
+        Paragraph("The scan 世界 finished\nLast").block(Block().title("T")).render(a, b);
+      });
+      render_framed(w, h, [](Rect a, Buffer& b) {
+        Paragraph("centred 世界").alignment(Alignment::Center).render(a, b);
+      });
+      render_framed(w, h, [](Rect a, Buffer& b) {
+        ListState s{kMax, 3};
+        port_list({"COM1", "世界世界世界世界", "COM3"}).render(a, b, s);
+      });
+      render_framed(w, h, [](Rect a, Buffer& b) { progress().ratio(0.5).render(a, b); });
+      render_framed(w, h, [&](Rect a, Buffer& b) { results_chart(points).render(a, b); });
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrel::tui
