@@ -1,7 +1,6 @@
 // Shared cells: poisoning, the end of the thread that meets a poisoned cell,
 // and two threads working the cells of one record at once.
 
-#include <atomic>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -49,31 +48,6 @@ TEST(SharedCell, FailingHolderPoisonsAndLaterAccessNamesItsCaller) {
     seen_poisoned = poisoned;
   }));
   EXPECT_TRUE(seen_poisoned);
-}
-
-TEST(SharedCell, CopiesShareTheCellAndTryInspectNeverWaits) {
-  SharedCell<int> a(0);
-  SharedCell<int> b = a;
-  SharedCell<int> other(0);
-  EXPECT_TRUE(a.shares_with(b));
-  EXPECT_FALSE(a.shares_with(other));
-  b.with_lock([](int& v) { v = 5; });
-  EXPECT_EQ(a.with_lock([](int& v) { return v; }), 5);
-
-  std::atomic<bool> held = false, release = false;
-  std::thread holder([&] {
-    a.with_lock([&](int&) {
-      held = true;
-      while (!release)
-        std::this_thread::yield();
-    });
-  });
-  while (!held)
-    std::this_thread::yield();
-  EXPECT_FALSE(b.try_inspect([](const int&, bool) {}));
-  release = true;
-  holder.join();
-  EXPECT_TRUE(b.try_inspect([](const int&, bool) {}));
 }
 
 TEST(PoisonedCell, ScanThreadEndsAndTheOtherCellsStayUsable) {

@@ -75,13 +75,6 @@ TEST(ConnectionInfo, CopiesShareCellsButNotPlainFields) {
   EXPECT_EQ(b.get_scan_message(), "");
 }
 
-TEST(ConnectionInfoDebug, StatusAndPointForms) {
-  EXPECT_EQ(debug_string(ConnectionStatus::Uninitialised), "Uninitialised");
-  EXPECT_EQ(debug_string(ConnectionStatus::ConnectionFailure), "ConnectionFailure");
-  EXPECT_EQ(debug_string(ConnectionStatus::ClosedWithSuccess), "ClosedWithSuccess");
-  EXPECT_EQ(debug_string(ScanPoint{240.0, -80.5}), "(240.0, -80.5)");
-}
-
 TEST(ConnectionInfoDebug, FreshRecordCompact) {
   EXPECT_EQ(debug_string(ConnectionInfo{}),
             "ConnectionInfo { points: 0, baudrate: 0, port: \"\", "
