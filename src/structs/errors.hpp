@@ -269,7 +269,11 @@ class ErrorEnumeration : public Error {
   const Error* source() const override;
 
  protected:
-  explicit ErrorEnumeration(Variant v) : v_(std::move(v)) {}
+  // Builds the alternative in place (moving a whole variant trips GCC's
+  // maybe-uninitialized analysis under the sanitizers).
+  template <class V>
+  explicit ErrorEnumeration(V&& v)
+      : v_(std::in_place_type<std::remove_cvref_t<V>>, std::forward<V>(v)) {}
 
  private:
   Variant v_;
@@ -283,8 +287,7 @@ class ErrorEnumeration : public Error {
 class AppError final : public ErrorEnumeration<app_error::Variant> {
  public:
   template <class V>
-  requires std::constructible_from<Variant, V> AppError(V v)
-      : ErrorEnumeration(Variant(std::move(v))) {}
+  requires std::constructible_from<Variant, V> AppError(V v) : ErrorEnumeration(std::move(v)) {}
 };
 
 // ---- UiError --------------------------------------------------------------
@@ -319,8 +322,7 @@ using Variant =
 class UiError final : public ErrorEnumeration<ui_error::Variant> {
  public:
   template <class V>
-  requires std::constructible_from<Variant, V> UiError(V v)
-      : ErrorEnumeration(Variant(std::move(v))) {}
+  requires std::constructible_from<Variant, V> UiError(V v) : ErrorEnumeration(std::move(v)) {}
 
   // UninitializedItemList naming `name`, with the file and line of the caller.
   static UiError uninitialized(std::string name,
