@@ -65,6 +65,8 @@ TEST_F(DecodeScanBlock, DecodesTheRecordsIntoPointsCsvLinesAndLogLines) {
     EXPECT_EQ(scan->points[i].frequency, first[i]) << i;
   EXPECT_EQ(scan->points.back(), (ScanPoint{960, -87.40625}));
 
+  EXPECT_THAT(scan->file_name,
+              ::testing::MatchesRegex("scan_[0-9]{8} [0-9]{2}_[0-9]{2}_[0-9]{2}\\.csv"));
   EXPECT_EQ(csv_files(), std::vector<std::filesystem::path>{scan->file_name});
   const std::string csv = only_csv();
   EXPECT_TRUE(csv.starts_with("240,-87.40625\n247.2,-87.40625\n254.4,-87.40625\n")) << csv;
@@ -187,11 +189,6 @@ TEST_F(DecodeScanBlock, EmptiesAnExistingFileAndReportsOneThatCannotBeCreated) {
   scan = decode_scan_block(block(codes(1)), 0, 0, 101);
   ASSERT_FALSE(scan.has_value());
   EXPECT_TRUE(scan.error().is<app_error::OpenOutput>());
-}
-
-TEST(CsvFileName, IsTheLocalTimeInTheFilePattern) {
-  const auto name = csv_file_name(std::chrono::system_clock::now());
-  EXPECT_THAT(name, ::testing::MatchesRegex("scan_[0-9]{8} [0-9]{2}_[0-9]{2}_[0-9]{2}\\.csv"));
 }
 
 TEST(BlockProgress, RisesFrom20AndStaysBelow100) {

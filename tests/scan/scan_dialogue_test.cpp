@@ -245,6 +245,18 @@ TEST_F(ScanDialogue, APromptSplitAcrossReadsEndsTheReply) {
   EXPECT_EQ(points->size(), 101u);
 }
 
+TEST_F(ScanDialogue, APoisonedCellEndsOnlyTheScanThreadAndRecordsNoOutcome) {
+  testing::LogCapture log;
+  sim::Simulator sim;
+  const ConnectionInfo info = record(sim.port_name());
+  EXPECT_ANY_THROW(info.progress_cell().with_lock([](std::uint64_t&) { throw 1; }));
+  scan(info);  // returns instead of ending the process
+  EXPECT_EQ(info.get_scan_message(), "Initialisation...");
+  EXPECT_EQ(info.get_connection_status(), ConnectionStatus::Uninitialised);
+  EXPECT_FALSE(info.is_error_raised());
+  EXPECT_THAT(log.lines().back(), HasSubstr("ERROR [kestrel::ui] The scan thread stopped: "));
+}
+
 TEST_F(ScanDialogue, LogsTheSettingsTheUnaskedOutputAndTheFailure) {
   testing::LogCapture log;
   sim::Simulator sim({.answer_info = false, .greeting = "boot \"ok\"\r\n\xFF"});
