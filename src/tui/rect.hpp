@@ -30,8 +30,7 @@ struct Rect {
     return col >= left() && col < right() && row >= top() && row < bottom();
   }
 
-  // The cells both rectangles cover; an empty Rect (anchored inside `this`)
-  // when they do not meet.
+  // The cells both rectangles cover; an empty Rect when they do not meet.
   constexpr Rect intersection(const Rect& other) const {
     const std::uint16_t l = std::max(left(), other.left());
     const std::uint16_t t = std::max(top(), other.top());

@@ -28,10 +28,11 @@ struct Span {
 struct Line {
   std::vector<Span> spans;
 
+  // Implicit, so that plain text can stand wherever a Line is asked for.
   Line() = default;
-  Line(std::string text) : spans{Span{std::move(text), {}}} {}  // NOLINT: implicit by design
-  Line(const char* text) : Line(std::string(text)) {}           // NOLINT
-  Line(std::vector<Span> s) : spans(std::move(s)) {}            // NOLINT
+  Line(std::string text) : spans{Span{std::move(text), {}}} {}
+  Line(const char* text) : Line(std::string(text)) {}
+  Line(std::vector<Span> s) : spans(std::move(s)) {}
 
   std::size_t width() const;
   bool operator==(const Line&) const = default;

@@ -93,16 +93,5 @@ TEST(Buffer, CombiningMarksJoinTheirCell) {
   EXPECT_EQ(b.at(0, 0).symbol.size(), 1u + 4 * 2);
 }
 
-TEST(Buffer, SetLineDrawsStyledSpans) {
-  Buffer b(Rect{0, 0, 6, 1});
-  const Line line(
-      std::vector<Span>{{"ab", Style{}.fg(Color::Red)}, {"cdef", Style{}.fg(Color::Blue)}});
-  EXPECT_EQ(line.width(), 6u);
-  EXPECT_EQ(b.set_line(1, 0, line, 4), 5);
-  EXPECT_EQ(buffer_rows(b), (Rows{" abcd "}));
-  EXPECT_EQ(b.at(2, 0).style.foreground, Color::Red);
-  EXPECT_EQ(b.at(3, 0).style.foreground, Color::Blue);
-}
-
 }  // namespace
 }  // namespace kestrel::tui
