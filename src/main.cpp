@@ -1,1 +1,85 @@
-int main() { return 0; }
+// kestrel: drives a TinySA spectrum analyser from the terminal. main only
+// starts and stops things: the log file, the crash handling, the terminal,
+// the port list and the saved settings; then the event loop; then the way
+// back to the normal terminal and the exit status.
+#include <chrono>
+#include <cstdio>
+#include <expected>
+#include <optional>
+#include <string>
+
+#include "serial/serial_port.hpp"
+#include "structs/config.hpp"
+#include "structs/debug_form.hpp"
+#include "structs/errors.hpp"
+#include "structs/logging.hpp"
+#include "tui/terminal.hpp"
+#include "ui/app_state.hpp"
+#include "ui/event_loop.hpp"
+#include "ui/shell_crash.hpp"
+#include "ui/shell_start.hpp"
+
+namespace {
+
+using namespace kestrel;
+
+// Shuts the file logger down when main's work ends, on every path after it
+// started: the buffered records are written out.
+struct LoggerHandle {
+  LoggerHandle() = default;
+  LoggerHandle(const LoggerHandle&) = delete;
+  LoggerHandle& operator=(const LoggerHandle&) = delete;
+  ~LoggerHandle() { log::shutdown(); }
+};
+
+std::expected<void, AppError> run(const char* program) {
+  const std::string log_file = shell::log_file_name(program, std::chrono::system_clock::now());
+  if (auto started = log::start(log_file, log::kLogSpec); !started) {
+    return std::unexpected(AppError(app_error::LoggerError{std::move(started.error())}));
+  }
+  const LoggerHandle logger;
+  log::info(log::kMain, "Logging started");
+
+  if (auto installed = shell::install_crash_handler(); !installed) {
+    return std::unexpected(
+        AppError(app_error::TUIInitialization{Report(std::move(installed.error()))}));
+  }
+
+  // Released before the logger (declared after it): the terminal is back to
+  // normal before the records are written out and the error line is printed.
+  std::optional<tui::Terminal> terminal;
+  if (auto opened = tui::Terminal::open(); opened) {
+    terminal.emplace(std::move(*opened));
+  } else {
+    shell::stop("failed to initialize terminal: " +
+                debug_string(ui::terminal_io_error(opened.error())));
+  }
+
+  auto ports = serial::list_ports();
+  if (!ports) {
+    return std::unexpected(AppError(app_error::PortConnection{std::move(ports.error())}));
+  }
+
+  std::expected<void, Report> ended;
+  {
+    ui::AppState app = shell::initial_state(load_config(), std::move(*ports));
+    ended = ui::run_ui(*terminal, app);
+  }
+  terminal.reset();
+  if (!ended) {
+    return std::unexpected(AppError(app_error::TUIRuntimeError{std::move(ended.error())}));
+  }
+  return {};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  auto result = run(argc > 0 ? argv[0] : "");
+  if (!result) {
+    const std::string line = "Error: " + debug_string(result.error()) + "\n";
+    std::fputs(line.c_str(), stderr);
+    return 1;
+  }
+  return 0;
+}

@@ -17,6 +17,7 @@
 #include <fmt/format.h>
 #include <backward.hpp>
 
+#include "structs/logging.hpp"
 #include "tui/terminal.hpp"
 
 namespace kestrel::shell {
@@ -74,11 +75,13 @@ void report(std::string_view reason, std::string_view location, backward::StackT
   printer.print(trace, stderr);
 }
 
+// Off a signal handler the logger can still write out its buffered records.
 [[noreturn]] void report_and_exit(std::string_view reason, std::string_view location) {
   if (!crashing.test_and_set()) {
     backward::StackTrace trace;
     trace.load_here(kTraceDepth);
     report(reason, location, trace);
+    log::shutdown();
   }
   std::_Exit(kCrashStatus);
 }

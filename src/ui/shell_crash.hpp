@@ -3,7 +3,8 @@
 // the fatal signals (SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL). A crash on any
 // thread first gives the terminal back (raw mode off, alternate screen left,
 // cursor shown), then prints a crash report with a stack trace to standard
-// error and ends the process.
+// error and ends the process. Off a signal, the log's buffered records are
+// written out too.
 
 #include <expected>
 #include <source_location>

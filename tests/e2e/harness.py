@@ -1,0 +1,314 @@
+"""Runs the real kestrel program in a private tmux server, as a user would.
+
+Each Session owns a scratch working directory, optionally a simulated TinySA
+(the tinysa-sim program on a pseudo-terminal) and a tmux server of its own on
+a unique socket. The program runs under kestrel-sandbox, which shows it the
+given serial ports in a private mount namespace. Tests type with send() and
+read the screen with screen() or wait_for(); every wait has a deadline.
+"""
+
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+import uuid
+from pathlib import Path
+
+KESTREL = os.environ.get("KESTREL_BIN", "")
+SIMULATOR = os.environ.get("TINYSA_SIM", "")
+SANDBOX = Path(__file__).resolve().with_name("kestrel-sandbox")
+
+WIDTH, HEIGHT = 80, 24
+# A whole scan of a few hundred points takes about five seconds of fixed
+# pauses in the command dialogue, and a silent instrument several time-outs.
+SCAN_TIMEOUT = 30.0
+
+
+class Simulator:
+    """A tinysa-sim process; `port` is the pseudo-terminal it serves."""
+
+    def __init__(self, *args):
+        self.process = subprocess.Popen(
+            [SIMULATOR, *args],
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            start_new_session=True,
+        )
+        try:
+            self.port = self._first_line(timeout=10.0)
+        except Exception:
+            self.close()
+            raise
+
+    def _first_line(self, timeout):
+        deadline = time.monotonic() + timeout
+        data = b""
+        fd = self.process.stdout.fileno()
+        while b"\n" not in data:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([fd], [], [], left)[0]:
+                raise TimeoutError("tinysa-sim printed no port name")
+            chunk = os.read(fd, 256)
+            if not chunk:
+                raise RuntimeError(
+                    "tinysa-sim ended: " + self.process.stderr.read().decode(errors="replace")
+                )
+            data += chunk
+        return data.split(b"\n", 1)[0].decode().strip()
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.process.stdout.close()
+        self.process.stderr.close()
+
+
+def _sgr_background_runs(line):
+    """Splits a capture-pane -e line into (text, background) runs."""
+    runs = []
+    background = None
+    for piece in re.split(r"(\x1b\[[0-9;:]*m)", line):
+        if not piece.startswith("\x1b["):
+            if piece:
+                runs.append((piece, background))
+            continue
+        params = [int(p) if p else 0 for p in re.split(r"[;:]", piece[2:-1])]
+        i = 0
+        while i < len(params):
+            p = params[i]
+            if p == 0 or p == 49:
+                background = None
+            elif 40 <= p <= 47:
+                background = p - 40
+            elif 100 <= p <= 107:
+                background = p - 100 + 8
+            elif p == 48 and i + 2 < len(params) and params[i + 1] == 5:
+                background = params[i + 2]
+                i += 2
+            elif p == 48 and i + 4 < len(params) and params[i + 1] == 2:
+                background = tuple(params[i + 2 : i + 5])
+                i += 4
+            i += 1
+    return runs
+
+
+BLUE = 4
+
+
+class Session:
+    """One run of kestrel in tmux. Use as a context manager."""
+
+    def __init__(self, ports=(), config=None, read_only_config=False, simulator_args=None,
+                 broken_port_listing=False):
+        """`ports`: names offered under /dev (e.g. "ttyACM0"), all backed by
+        one simulator; `config`: text of config.toml; `simulator_args`: the
+        simulator's options (None: no simulator unless ports are offered);
+        `broken_port_listing`: the serial ports cannot be listed."""
+        self.workdir = Path(tempfile.mkdtemp(prefix="kestrel-e2e-"))
+        self.socket = f"kestrel-e2e-{os.getpid()}-{uuid.uuid4().hex[:8]}"
+        self.simulator = None
+        self.pane_pid = None
+        try:
+            self._start(ports, config, read_only_config, simulator_args, broken_port_listing)
+        except Exception:
+            self.close()
+            raise
+
+    def _start(self, ports, config, read_only_config, simulator_args, broken_port_listing):
+        if config is not None:
+            (self.workdir / "config.toml").write_text(config)
+        if ports or simulator_args is not None:
+            self.simulator = Simulator(*(simulator_args or []))
+        command = [str(SANDBOX)]
+        for name in ports:
+            command += ["--port", f"{name}={self.simulator.port}"]
+        if broken_port_listing:
+            command.append("--broken-port-listing")
+        if read_only_config:
+            command += ["--read-only", str(self.workdir / "config.toml")]
+        command += [
+            "--status", str(self.workdir / ".exit-status"),
+            "--stty", str(self.workdir / ".stty"),
+            "--", KESTREL,
+        ]
+        conf = self.workdir / ".tmux.conf"
+        conf.write_text(
+            "set -g status off\n"
+            "set -g remain-on-exit on\n"
+            'set -g default-terminal "tmux-256color"\n'
+        )
+        self._tmux(
+            "-f", str(conf), "new-session", "-d", "-s", "kestrel",
+            "-x", str(WIDTH), "-y", str(HEIGHT), "-c", str(self.workdir), "--", *command,
+        )
+        self.pane_pid = int(self.display("#{pane_pid}"))
+        # Hidden helper files are left out of listings of the working directory.
+        (self.workdir / ".tmux.conf").unlink()
+
+    def _tmux(self, *args):
+        result = subprocess.run(
+            ["tmux", "-L", self.socket, *args],
+            stdin=subprocess.DEVNULL,
+            capture_output=True,
+            text=True,
+            timeout=10,
+        )
+        if result.returncode != 0:
+            raise RuntimeError(f"tmux {args[0]} failed: {result.stderr.strip()}")
+        return result.stdout
+
+    def close(self):
+        try:
+            subprocess.run(
+                ["tmux", "-L", self.socket, "kill-server"],
+                stdin=subprocess.DEVNULL, capture_output=True, timeout=10,
+            )
+        finally:
+            self._wait_gone(self.pane_pid)
+            if self.simulator is not None:
+                self.simulator.close()
+            shutil.rmtree(self.workdir, ignore_errors=True)
+
+    @staticmethod
+    def _wait_gone(pid, timeout=5.0):
+        if pid is None:
+            return
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            try:
+                os.kill(pid, 0)
+            except ProcessLookupError:
+                return
+            time.sleep(0.05)
+        try:
+            os.killpg(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    # ---- reading -----------------------------------------------------------
+
+    def display(self, fmt):
+        return self._tmux("display-message", "-p", "-t", "kestrel", fmt).strip()
+
+    def screen(self):
+        """The visible pane as text, one line per row, trailing blanks cut."""
+        return self._tmux("capture-pane", "-p", "-t", "kestrel")
+
+    def final_screen(self):
+        """After the program ended: the pane with the lines that tmux's
+        "Pane is dead" notice pushed into its history."""
+        return self._tmux("capture-pane", "-p", "-S", "-", "-t", "kestrel")
+
+    def styled_screen(self):
+        return self._tmux("capture-pane", "-p", "-e", "-t", "kestrel")
+
+    def highlighted(self):
+        """The texts drawn on a blue background (the selected list items)."""
+        found = []
+        for line in self.styled_screen().splitlines():
+            for text, background in _sgr_background_runs(line):
+                if background == BLUE and text.strip():
+                    found.append(text.strip())
+        return found
+
+    def wait_for(self, condition, timeout=10.0, what=None):
+        """Polls the screen until `condition` (a text to find, or a function
+        of the screen text) holds; returns that screen or fails the test."""
+        test = condition if callable(condition) else (lambda s: condition in s)
+        deadline = time.monotonic() + timeout
+        while True:
+            text = self.screen()
+            if test(text):
+                return text
+            if time.monotonic() > deadline:
+                raise AssertionError(
+                    f"timed out waiting for {what or condition!r}; screen:\n{text}"
+                )
+            time.sleep(0.05)
+
+    def file(self, name):
+        return (self.workdir / name).read_bytes()
+
+    def files(self, pattern):
+        return sorted(p.name for p in self.workdir.glob(pattern))
+
+    # ---- acting ------------------------------------------------------------
+
+    def send(self, *keys):
+        """tmux key names: "Enter", "Escape", "Up", "q", ..."""
+        for key in keys:
+            self._tmux("send-keys", "-t", "kestrel", key)
+            # One key per event loop turn, as a typing user gives them.
+            time.sleep(0.05)
+
+    def reach_parameters(self):
+        """From the first screen on to the Parameters screen; returns it."""
+        self.wait_for("COM Ports")
+        self.send("Enter")
+        return self.wait_for("Start Frequency")
+
+    def reach_failure(self, timeout=10.0):
+        """Enter on Parameters, then the Failure screen; returns it."""
+        self.send("Enter")
+        return self.wait_for("Press ↲ or q to exit", timeout=timeout, what="the Failure screen")
+
+    def resize(self, width, height):
+        self._tmux("resize-window", "-t", "kestrel", "-x", str(width), "-y", str(height))
+
+    def wait_exit(self, timeout=10.0):
+        """Waits for the program to end; returns its exit status."""
+        status = self.workdir / ".exit-status"
+        deadline = time.monotonic() + timeout
+        while not (status.exists() and status.read_text().strip()):
+            if time.monotonic() > deadline:
+                raise AssertionError("kestrel did not exit; screen:\n" + self.screen())
+            time.sleep(0.05)
+        # The sandbox writes the status, then the terminal modes, then ends.
+        deadline = time.monotonic() + timeout
+        while self.display("#{pane_dead}") != "1":
+            if time.monotonic() > deadline:
+                raise AssertionError("the sandbox did not end")
+            time.sleep(0.05)
+        return int(status.read_text())
+
+    def terminal_modes(self):
+        """`stty -a` of the program's terminal, taken right after it ended."""
+        return (self.workdir / ".stty").read_text()
+
+
+class KestrelTestCase(unittest.TestCase):
+    def setUp(self):
+        if not (KESTREL and SIMULATOR):
+            self.fail("KESTREL_BIN and TINYSA_SIM must name the built programs")
+
+    def session(self, **kwargs):
+        s = Session(**kwargs)
+        self.addCleanup(s.close)
+        return s
+
+    def assert_normal_exit(self, session, status=0):
+        """The program ended with `status` and gave the terminal back: raw
+        mode off, alternate screen left, nothing of its screens left."""
+        self.assertEqual(session.wait_exit(), status)
+        self.assertEqual(session.display("#{alternate_on}"), "0")
+        modes = session.terminal_modes().split()
+        for flag in ("icanon", "echo", "isig", "icrnl", "opost"):
+            self.assertIn(flag, modes, f"terminal left without {flag}")
+        self.assertNotIn("┌", session.final_screen())

@@ -1,0 +1,274 @@
+// The program's start-up pieces and its key dispatch, without a terminal.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ui/event_loop.hpp"
+#include "ui/shell_crash.hpp"
+#include "ui/shell_start.hpp"
+
+namespace kestrel {
+namespace {
+
+using shell::initial_port_index;
+using shell::initial_state;
+using ui::Screen;
+
+std::expected<SavedConfig, AppError> saved(std::string port, std::uint32_t baudrate,
+                                           std::uint64_t start = 300) {
+  return SavedConfig{.port = std::move(port),
+                     .baudrate = baudrate,
+                     .start_frequency = start,
+                     .stop_frequency = 340,
+                     .points = 1001,
+                     .repeat = 5};
+}
+const std::expected<SavedConfig, AppError> kNoFile =
+    std::unexpected(AppError(app_error::ConfigNotFound{}));
+
+TEST(LogFileName, IsTheProgramStemAndTheLocalTime) {
+  std::tm tm{};
+  tm.tm_year = 2024 - 1900;
+  tm.tm_mon = 4;
+  tm.tm_mday = 1;
+  tm.tm_hour = 14;
+  tm.tm_min = 3;
+  tm.tm_sec = 22;
+  tm.tm_isdst = -1;
+  const auto when = std::chrono::system_clock::from_time_t(std::mktime(&tm));
+  EXPECT_EQ(shell::log_file_name("/opt/tools/analyser.exe", when),
+            "analyser_2024-05-01_14-03-22.log");
+  EXPECT_EQ(shell::log_file_name("./kestrel", when), "kestrel_2024-05-01_14-03-22.log");
+  EXPECT_EQ(shell::log_file_name("", when), "kestrel_2024-05-01_14-03-22.log");
+}
+
+TEST(InitialPort, TheFirstCandidatePresentDecides) {
+  const std::vector<std::string> ports{"/dev/ttyS16", "COM5", "COM3", "/dev/ttyACM0", "COM7"};
+  EXPECT_EQ(initial_port_index(ports, std::nullopt), 3u);
+  EXPECT_EQ(initial_port_index(ports, "COM7"), 4u);
+  EXPECT_EQ(initial_port_index({"COM5", "COM3"}, std::nullopt), 1u);
+  EXPECT_EQ(initial_port_index({"/dev/ttyS16", "COM5"}, std::nullopt), 1u);
+  // A saved port that is gone, names that differ in case, no port at all.
+  EXPECT_EQ(initial_port_index({"/dev/ttyUSB0", "/dev/ttyS16"}, "COM9"), 1u);
+  EXPECT_EQ(initial_port_index({"com3", "/dev/ttyUSB0"}, std::nullopt), 0u);
+  EXPECT_EQ(initial_port_index({}, std::nullopt), 0u);
+  // Duplicates: the first of that name.
+  EXPECT_EQ(initial_port_index({"COM1", "COM3", "COM3"}, std::nullopt), 1u);
+}
+
+TEST(InitialState, DefaultsWhenTheSettingsDidNotLoad) {
+  const ui::AppState app = initial_state(kNoFile, {"/dev/ttyUSB0", "/dev/ttyACM0"});
+  EXPECT_EQ(app.start_input, (NumberInput{240, 10, 0, 960}));
+  EXPECT_EQ(app.stop_input, (NumberInput{960, 10, 10, 960}));
+  EXPECT_EQ(app.points_input, (NumberInput{10001, 100, 101, 1000001}));
+  EXPECT_EQ(app.repeat_input, (NumberInput{1, 1, 1, 1000}));
+  EXPECT_EQ(app.baud_list.state.selected, 3u);
+  EXPECT_EQ(app.port_list.items, (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyACM0"}));
+  EXPECT_EQ(app.port_list.state.selected, 1u);
+  EXPECT_EQ(app.ui_state, Screen::Selection);
+  EXPECT_EQ(app.focused_widget, 0);
+  EXPECT_FALSE(app.quit_requested);
+  EXPECT_FALSE(app.scan_logged);
+  EXPECT_FALSE(app.progress_gauge.has_value());
+  EXPECT_TRUE(app.header_text.empty());
+  EXPECT_TRUE(app.chart_data.empty());
+
+  ASSERT_TRUE(app.connection_info.has_value());
+  const ConnectionInfo& info = *app.connection_info;
+  EXPECT_EQ(info.get_progress(), 0u);
+  EXPECT_EQ(info.get_connection_status(), ConnectionStatus::Uninitialised);
+  EXPECT_FALSE(info.is_error_raised());
+  EXPECT_TRUE(info.get_scan_message().empty());
+}
+
+TEST(InitialState, SavedSettingsGoInUnchanged) {
+  // 5000 MHz is out of bounds: kept until the first step clamps it.
+  const ui::AppState app = initial_state(saved("COM7", 3000000, 5000), {"COM3", "COM7"});
+  EXPECT_EQ(app.start_input.value, 5000u);
+  EXPECT_EQ(app.stop_input.value, 340u);
+  EXPECT_EQ(app.points_input.value, 1001u);
+  EXPECT_EQ(app.repeat_input.value, 5u);
+  EXPECT_EQ(app.baud_list.state.selected, 9u);
+  EXPECT_EQ(app.port_list.state.selected, 1u);
+}
+
+TEST(InitialState, ARateOutsideTheTableLeaves115200) {
+  const ui::AppState app = initial_state(saved("COM3", 9600), {"COM3"});
+  EXPECT_EQ(app.baud_list.state.selected, 3u);
+  EXPECT_EQ(app.start_input.value, 300u);
+}
+
+TEST(InitialState, TheWidgetsMirrorTheListsWithTheHighlight) {
+  const ui::AppState app = initial_state(kNoFile, {"/dev/ttyACM0", "/dev/ttyS0"});
+  ASSERT_TRUE(app.port_list_widget && app.baud_list_widget);
+  EXPECT_EQ(app.port_list_widget->items(), app.port_list.items);
+  EXPECT_THAT(app.baud_list_widget->items(),
+              testing::ElementsAre("19200", "38400", "57600", "115200", "230400", "460800",
+                                   "921600", "1843200", "2000000", "3000000"));
+  const auto highlight = tui::Style{}.bg(tui::Color::Blue).add_modifier(tui::Modifier::Italic);
+  EXPECT_EQ(app.port_list_widget->highlight_style(), highlight);
+  EXPECT_EQ(app.baud_list_widget->highlight_style(), highlight);
+}
+
+// ---- crash handling --------------------------------------------------------
+
+class CrashHandlerDeathTest : public testing::Test {
+ protected:
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+  static void install() {
+    if (!shell::install_crash_handler())
+      std::_Exit(3);
+  }
+};
+
+TEST_F(CrashHandlerDeathTest, AFatalSignalIsReportedAndEndsTheProcessByIt) {
+  EXPECT_EXIT(
+      {
+        install();
+        std::raise(SIGSEGV);
+      },
+      testing::KilledBySignal(SIGSEGV),
+      "The application crashed.\nMessage:  fatal signal SIGSEGV .*Stack trace");
+  EXPECT_EXIT(
+      {
+        install();
+        std::abort();
+      },
+      testing::KilledBySignal(SIGABRT), "Message:  fatal signal SIGABRT ");
+}
+
+TEST_F(CrashHandlerDeathTest, AnUncaughtExceptionIsReportedWithItsText) {
+  EXPECT_EXIT(
+      {
+        install();
+        try {
+          throw std::runtime_error("lock poisoned: somewhere");
+        } catch (...) {
+          std::terminate();  // as for an exception that leaves a thread
+        }
+      },
+      testing::ExitedWithCode(shell::kCrashStatus),
+      "Message:  uncaught exception: lock poisoned: somewhere\n.*Stack trace");
+}
+
+TEST_F(CrashHandlerDeathTest, AStopNamesItsReasonAndPlace) {
+  EXPECT_EXIT(
+      {
+        install();
+        shell::stop("failed to initialize terminal: no terminal");
+      },
+      testing::ExitedWithCode(shell::kCrashStatus),
+      "Message:  failed to initialize terminal: no terminal\nLocation: .*shell_test.cpp:[0-9]+");
+}
+
+// ---- key dispatch ----------------------------------------------------------
+
+class KeyDispatch : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("kestrel-shell-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  void press(tui::Key key) {
+    auto handled = ui::handle_key(
+        app_, key, [this](ConnectionInfo, ConnectionInfo) { ++scans_; }, dir_ / "config.toml");
+    ASSERT_TRUE(handled.has_value());
+  }
+  void press(char32_t ch) { press(tui::Key::character(ch)); }
+  void press(tui::KeyCode code) { press(tui::Key{code, 0}); }
+
+  std::string recorded_error() const {
+    return app_.connection_info->error_cell().with_lock(
+        [](const std::optional<UiError>& e) { return e ? std::string(e->name()) : "none"; });
+  }
+
+  std::filesystem::path dir_;
+  ui::AppState app_ = initial_state(kNoFile, {"/dev/ttyACM0", "/dev/ttyUSB0"});
+  int scans_ = 0;
+};
+
+TEST_F(KeyDispatch, LettersActOnlyInLowerCase) {
+  for (char32_t ch : {U'Q', U'J', U'K', U'L', U'H', U'x', U' '}) {
+    press(ch);
+  }
+  EXPECT_FALSE(app_.quit_requested);
+  EXPECT_EQ(app_.port_list.state.selected, 0u);
+  EXPECT_EQ(app_.focused_widget, 0);
+
+  press(U'j');
+  EXPECT_EQ(app_.port_list.state.selected, 1u);
+  press(U'k');
+  EXPECT_EQ(app_.port_list.state.selected, 0u);
+  press(U'l');
+  EXPECT_EQ(app_.focused_widget, 1);
+  press(tui::KeyCode::Down);
+  EXPECT_EQ(app_.baud_list.state.selected, 4u);
+  press(U'h');
+  EXPECT_EQ(app_.focused_widget, 0);
+  press(U'q');
+  EXPECT_TRUE(app_.quit_requested);
+}
+
+TEST_F(KeyDispatch, EscQuitsOnEveryScreen) {
+  for (Screen s : {Screen::Selection, Screen::Parameters, Screen::Scanning, Screen::Results,
+                   Screen::Failure}) {
+    app_.ui_state = s;
+    app_.quit_requested = false;
+    press(tui::KeyCode::Esc);
+    EXPECT_TRUE(app_.quit_requested);
+    EXPECT_EQ(app_.ui_state, s);
+  }
+}
+
+TEST_F(KeyDispatch, EnterAdvancesButIsIgnoredWhileScanning) {
+  press(tui::KeyCode::Enter);
+  EXPECT_EQ(app_.ui_state, Screen::Parameters);
+  press(tui::KeyCode::Enter);
+  EXPECT_EQ(app_.ui_state, Screen::Scanning);
+  EXPECT_EQ(scans_, 1);
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "config.toml"));
+  press(tui::KeyCode::Enter);
+  EXPECT_EQ(app_.ui_state, Screen::Scanning);
+  EXPECT_FALSE(app_.quit_requested);
+  EXPECT_EQ(scans_, 1);
+}
+
+TEST_F(KeyDispatch, AFailedActionShowsTheFailureScreenAndReplacesTheError) {
+  app_ = initial_state(kNoFile, {});
+  app_.port_list.state.select(std::nullopt);  // as the first frame leaves an empty list
+  app_.connection_info->set_error_raised(UiError(ui_error::NoReturnData{}));
+  press(tui::KeyCode::Enter);
+  press(tui::KeyCode::Enter);
+  EXPECT_EQ(app_.ui_state, Screen::Failure);
+  EXPECT_EQ(recorded_error(), "NoPortSelected");
+  EXPECT_EQ(scans_, 0);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "config.toml"));
+  EXPECT_FALSE(app_.quit_requested);
+  press(tui::KeyCode::Enter);
+  EXPECT_TRUE(app_.quit_requested);
+}
+
+TEST_F(KeyDispatch, WithoutAConnectionInfoAFailedActionEndsWithAReport) {
+  app_.port_list_widget.reset();
+  app_.connection_info.reset();
+  auto handled = ui::handle_key(app_, tui::Key{tui::KeyCode::Right, 0});
+  ASSERT_FALSE(handled.has_value());
+  const auto* error = dynamic_cast<const UiError*>(&handled.error().error());
+  ASSERT_NE(error, nullptr);
+  EXPECT_TRUE(error->is<ui_error::NoConnectionInfoCreated>());
+  EXPECT_THAT(handled.error().location().file_name(), testing::EndsWith("event_loop.cpp"));
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,102 @@
+"""Leaving the program from every screen, and a window resize."""
+
+import time
+import unittest
+
+from harness import SCAN_TIMEOUT, KestrelTestCase
+from test_start import config_text
+
+HELP = "Use ↓↑ to move, ←→ to change status widget and ↲ to validate configuration."
+CONFIG = config_text("/dev/ttyACM0", 115200, 240, 960, 101, 1)
+
+
+class Exit(KestrelTestCase):
+    def on_selection(self):
+        s = self.session(ports=["ttyACM0"], config=CONFIG)
+        s.wait_for("COM Ports")
+        return s
+
+    def on_parameters(self):
+        s = self.on_selection()
+        s.reach_parameters()
+        return s
+
+    def on_scanning(self):
+        # A silent instrument keeps the scan waiting on its time-outs.
+        s = self.session(ports=["ttyACM0"], config=CONFIG, simulator_args=["--silent"])
+        s.reach_parameters()
+        s.send("Enter")
+        s.wait_for("TinySA Info")
+        return s
+
+    def on_results(self):
+        s = self.on_parameters()
+        s.send("Enter")
+        s.wait_for("Scan finished, press ↲ or q to exit", timeout=SCAN_TIMEOUT)
+        return s
+
+    def on_failure(self):
+        s = self.session()
+        s.reach_parameters()
+        s.reach_failure()
+        return s
+
+    def test_q_and_esc_leave_every_screen_with_status_0(self):
+        screens = {
+            "Selection": self.on_selection,
+            "Parameters": self.on_parameters,
+            "Scanning": self.on_scanning,
+            "Results": self.on_results,
+            "Failure": self.on_failure,
+        }
+        for key in ("q", "Escape"):
+            for name, reach in screens.items():
+                with self.subTest(screen=name, key=key):
+                    s = reach()
+                    s.send(key)
+                    self.assert_normal_exit(s)
+                    s.close()
+
+    def test_enter_does_nothing_while_scanning(self):
+        s = self.on_scanning()
+        s.send("Enter", "Enter")
+        time.sleep(0.3)
+        screen = s.screen()
+        self.assertIn("TinySA Info", screen)
+        self.assertNotIn("Press ↲ or q to exit", screen)
+        self.assertEqual(s.display("#{pane_dead}"), "0")
+        s.send("q")
+        self.assert_normal_exit(s)
+
+    def test_upper_case_q_does_not_quit(self):
+        s = self.on_selection()
+        s.send("Q")
+        time.sleep(0.3)
+        self.assertIn("COM Ports", s.screen())
+        self.assertEqual(s.display("#{pane_dead}"), "0")
+        s.send("q")
+        self.assert_normal_exit(s)
+
+    def test_a_window_resize_redraws_the_screen(self):
+        s = self.on_selection()
+
+        def frame_of(width, height):
+            # A whole frame of that size: the help line complete on the last
+            # row, the list titles on top, the boxes spread over the width.
+            def check(screen):
+                lines = screen.splitlines()
+                widest = max(len(line.rstrip()) for line in lines)
+                return (len(lines) == height and HELP in lines[-1] and "COM Ports" in screen
+                        and width - 12 < widest <= width)
+            return check
+
+        for width, height in ((100, 30), (78, 20)):
+            s.resize(width, height)
+            screen = s.wait_for(frame_of(width, height), what=f"a frame of {width}x{height}")
+            self.assertIn("/dev/ttyACM0", screen)
+        s.send("q")
+        self.assert_normal_exit(s)
+
+
+if __name__ == "__main__":
+    unittest.main()
