@@ -71,6 +71,12 @@ tui::Rect middle_column(tui::Rect area) {
   return tui::Layout::horizontal({tui::Min(7), tui::Percentage(90), tui::Min(7)}).split(area)[1];
 }
 
+std::vector<tui::Rect> scan_screen_rows(tui::Rect area) {
+  return tui::Layout::vertical(
+             {tui::Length(3), tui::Length(1), tui::Min(10), tui::Length(1), tui::Length(1)})
+      .split(middle_column(area));
+}
+
 ScreenResult draw_selection(tui::Buffer& buf, tui::Rect area, AppState& app) {
   const std::vector<tui::Rect> rows =
       tui::Layout::vertical({tui::Length(2), tui::Min(10), tui::Length(1)}).split(area);

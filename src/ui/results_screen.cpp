@@ -7,7 +7,6 @@
 #include <fmt/format.h>
 
 #include "tui/chart.hpp"
-#include "tui/layout.hpp"
 #include "ui/draw.hpp"
 #include "ui/screens.hpp"
 
@@ -44,10 +43,7 @@ tui::Chart make_chart(const AppState& app) {
 }  // namespace
 
 ScreenResult draw_results(tui::Buffer& buf, tui::Rect area, AppState& app) {
-  const std::vector<tui::Rect> rows =
-      tui::Layout::vertical(
-          {tui::Length(3), tui::Length(1), tui::Min(10), tui::Length(1), tui::Length(1)})
-          .split(middle_column(area));
+  const std::vector<tui::Rect> rows = scan_screen_rows(area);
   const auto found = connection_info_of(app);
   if (!found)
     return std::unexpected(found.error());

@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "structs/logging.hpp"
-#include "tui/layout.hpp"
 #include "ui/screens.hpp"
 #include "ui/validation.hpp"
 
@@ -33,10 +32,7 @@ ScreenResult draw_scanning(tui::Buffer& buf, tui::Rect area, AppState& app) {
   if (ScreenResult logged = log_scan_record_once(app); !logged)
     return logged;
 
-  const std::vector<tui::Rect> rows =
-      tui::Layout::vertical(
-          {tui::Length(3), tui::Length(1), tui::Min(10), tui::Length(1), tui::Length(1)})
-          .split(middle_column(area));
+  const std::vector<tui::Rect> rows = scan_screen_rows(area);
   const auto found = connection_info_of(app);
   if (!found)
     return std::unexpected(found.error());

@@ -5,6 +5,7 @@
 #include <expected>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "structs/errors.hpp"
 #include "tui/buffer.hpp"
@@ -30,5 +31,10 @@ tui::Paragraph boxed_paragraph(std::string_view text, std::string title, tui::St
 // The wide middle column ([Min(7), Percentage(90), Min(7)]) that the
 // Scanning, Results and Failure screens draw in.
 tui::Rect middle_column(tui::Rect area);
+
+// The five rows ([Length(3), Length(1), Min(10), Length(1), Length(1)]) of
+// the middle column that the Scanning and Results screens share: a box, a
+// line, the large area, a line, a line.
+std::vector<tui::Rect> scan_screen_rows(tui::Rect area);
 
 }  // namespace kestrel::ui
