@@ -119,6 +119,7 @@ class Session:
         self.socket = f"kestrel-e2e-{os.getpid()}-{uuid.uuid4().hex[:8]}"
         self.simulator = None
         self.pane_pid = None
+        self.closed = False
         try:
             self._start(ports, config, read_only_config, simulator_args, broken_port_listing)
         except Exception:
@@ -169,6 +170,9 @@ class Session:
         return result.stdout
 
     def close(self):
+        if self.closed:
+            return
+        self.closed = True
         try:
             subprocess.run(
                 ["tmux", "-L", self.socket, "kill-server"],

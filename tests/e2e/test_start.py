@@ -6,7 +6,7 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from harness import KESTREL, KestrelTestCase
+from harness import KESTREL, SANDBOX, KestrelTestCase
 
 
 def config_text(port, baudrate, start, stop, points, repeat):
@@ -90,6 +90,16 @@ class StartUpFailures(KestrelTestCase):
         # Written after the terminal came back, so it stays on the normal screen.
         self.assertRegex(s.final_screen(), r"(?m)^Error: PortConnection\(")
         self.assert_log_holds_only_the_start(s.workdir)
+
+    def test_a_log_file_that_cannot_be_made_ends_with_logger_error(self):
+        with tempfile.TemporaryDirectory(prefix="kestrel-e2e-") as directory:
+            run = subprocess.run([SANDBOX, "--read-only", directory, "--", KESTREL],
+                                 cwd=directory, stdin=subprocess.DEVNULL,
+                                 capture_output=True, text=True, timeout=20)
+            self.assertEqual(run.returncode, 1)
+            self.assertRegex(run.stderr, r"^Error: LoggerError\(.*\)\n$")
+            self.assertEqual(run.stdout, "")
+            self.assertEqual(list(Path(directory).iterdir()), [])
 
     def test_without_a_terminal_the_program_stops(self):
         with tempfile.TemporaryDirectory(prefix="kestrel-e2e-") as directory:
