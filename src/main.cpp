@@ -2,9 +2,12 @@
 // starts and stops things: the log file, the crash handling, the terminal,
 // the port list and the saved settings; then the event loop; then the way
 // back to the normal terminal and the exit status.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <expected>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -45,10 +48,15 @@ std::expected<void, AppError> run(const char* program) {
         AppError(app_error::TUIInitialization{Report(std::move(installed.error()))}));
   }
 
+  // Keys come from the terminal itself, also when standard input is
+  // redirected; without a controlling terminal, from standard input.
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> tty(
+      ::isatty(STDIN_FILENO) ? nullptr : std::fopen("/dev/tty", "re"), std::fclose);
+
   // Released before the logger (declared after it): the terminal is back to
   // normal before the records are written out and the error line is printed.
   std::optional<tui::Terminal> terminal;
-  if (auto opened = tui::Terminal::open(); opened) {
+  if (auto opened = tui::Terminal::open(stdout, tty ? tty.get() : stdin); opened) {
     terminal.emplace(std::move(*opened));
   } else {
     shell::stop("failed to initialize terminal: " +

@@ -110,23 +110,26 @@ class Session:
     """One run of kestrel in tmux. Use as a context manager."""
 
     def __init__(self, ports=(), config=None, read_only_config=False, simulator_args=None,
-                 broken_port_listing=False):
+                 broken_port_listing=False, stdin_redirected=False):
         """`ports`: names offered under /dev (e.g. "ttyACM0"), all backed by
         one simulator; `config`: text of config.toml; `simulator_args`: the
         simulator's options (None: no simulator unless ports are offered);
-        `broken_port_listing`: the serial ports cannot be listed."""
+        `broken_port_listing`: the serial ports cannot be listed;
+        `stdin_redirected`: the program's standard input is /dev/null."""
         self.workdir = Path(tempfile.mkdtemp(prefix="kestrel-e2e-"))
         self.socket = f"kestrel-e2e-{os.getpid()}-{uuid.uuid4().hex[:8]}"
         self.simulator = None
         self.pane_pid = None
         self.closed = False
         try:
-            self._start(ports, config, read_only_config, simulator_args, broken_port_listing)
+            self._start(ports, config, read_only_config, simulator_args, broken_port_listing,
+                        stdin_redirected)
         except Exception:
             self.close()
             raise
 
-    def _start(self, ports, config, read_only_config, simulator_args, broken_port_listing):
+    def _start(self, ports, config, read_only_config, simulator_args, broken_port_listing,
+               stdin_redirected):
         if config is not None:
             (self.workdir / "config.toml").write_text(config)
         if ports or simulator_args is not None:
@@ -141,8 +144,11 @@ class Session:
         command += [
             "--status", str(self.workdir / ".exit-status"),
             "--stty", str(self.workdir / ".stty"),
-            "--", KESTREL,
+            "--",
         ]
+        if stdin_redirected:
+            command += ["sh", "-c", 'exec "$0" </dev/null']
+        command.append(KESTREL)
         conf = self.workdir / ".tmux.conf"
         conf.write_text(
             "set -g status off\n"

@@ -77,6 +77,12 @@ class Exit(KestrelTestCase):
         s.send("q")
         self.assert_normal_exit(s)
 
+    def test_keys_come_from_the_terminal_when_standard_input_is_redirected(self):
+        s = self.session(ports=["ttyACM0"], config=CONFIG, stdin_redirected=True)
+        s.reach_parameters()
+        s.send("q")
+        self.assert_normal_exit(s)
+
     def test_a_window_resize_redraws_the_screen(self):
         s = self.on_selection()
 
