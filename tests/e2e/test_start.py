@@ -94,7 +94,7 @@ class StartUpFailures(KestrelTestCase):
     def test_a_log_file_that_cannot_be_made_ends_with_logger_error(self):
         with tempfile.TemporaryDirectory(prefix="kestrel-e2e-") as directory:
             run = subprocess.run([SANDBOX, "--read-only", directory, "--", KESTREL],
-                                 cwd=directory, stdin=subprocess.DEVNULL,
+                                 cwd=directory, stdin=subprocess.DEVNULL, start_new_session=True,
                                  capture_output=True, text=True, timeout=20)
             self.assertEqual(run.returncode, 1)
             self.assertRegex(run.stderr, r"^Error: LoggerError\(.*\)\n$")
@@ -104,7 +104,8 @@ class StartUpFailures(KestrelTestCase):
     def test_without_a_terminal_the_program_stops(self):
         with tempfile.TemporaryDirectory(prefix="kestrel-e2e-") as directory:
             run = subprocess.run([KESTREL], cwd=directory, stdin=subprocess.DEVNULL,
-                                 capture_output=True, text=True, timeout=20)
+                                 start_new_session=True, capture_output=True, text=True,
+                                 timeout=20)
             self.assertEqual(run.returncode, 101)
             self.assertIn("The application crashed.\nMessage:  failed to initialize terminal: ",
                           run.stderr)
