@@ -8,8 +8,9 @@ namespace kestrel::ui {
 
 std::expected<std::reference_wrapper<const ConnectionInfo>, UiError> connection_info_of(
     const AppState& app) {
+  using Result = std::expected<std::reference_wrapper<const ConnectionInfo>, UiError>;
   if (!app.connection_info)
-    return std::unexpected(UiError(ui_error::NoConnectionInfoCreated{}));
+    return Result(std::unexpect, ui_error::NoConnectionInfoCreated{});
   return std::cref(*app.connection_info);
 }
 

@@ -18,6 +18,7 @@
 namespace kestrel::ui {
 namespace {
 
+using testing::fails_with;
 using testing::frame;
 using ::testing::HasSubstr;
 using testing::info_of;
@@ -57,7 +58,7 @@ TEST(ErrorRule, MissingBaudWidgetIsNamedBaud) {
   AppState app = make_state(kPorts);
   app.baud_list_widget.reset();
   frame(app);
-  EXPECT_EQ(stored_error(app)->get<ui_error::UninitializedItemList>()->name, "Baud");
+  EXPECT_EQ(stored_error(app).value().get<ui_error::UninitializedItemList>()->name, "Baud");
 }
 
 TEST(ErrorRule, ReplacesAnErrorStoredByTheScan) {
@@ -65,7 +66,7 @@ TEST(ErrorRule, ReplacesAnErrorStoredByTheScan) {
   info_of(app).set_error_raised(ui_error::ScanError{app_error::NoVersionFound{}});
   app.port_list_widget.reset();
   frame(app);
-  EXPECT_TRUE(stored_error(app)->is<ui_error::UninitializedItemList>());
+  EXPECT_TRUE(stored_error(app).value().is<ui_error::UninitializedItemList>());
 }
 
 TEST(ErrorRule, StopsTheProgramWithoutARecord) {
@@ -102,20 +103,20 @@ TEST(SelectionFrame, EmptyPortListLosesItsSelection) {
   AppState app = make_state({}, 0);
   frame(app);
   EXPECT_EQ(app.port_list.state.selected, std::nullopt);
-  EXPECT_TRUE(selected_item(app.port_list).error().is<ui_error::NoPortSelected>());
+  EXPECT_TRUE(fails_with<ui_error::NoPortSelected>(selected_item(app.port_list)));
 }
 
 TEST(SelectionFrame, TooSmallForTheListsLeavesTheSelectionsAlone) {
   AppState app = make_state(kPorts);
-  app.port_list.state.select(std::numeric_limits<std::size_t>::max());
-  app.focused_widget = 1;
-  app.baud_list.state.select(std::numeric_limits<std::size_t>::max());
-  frame(app, 80, 3);  // the lists' rows get no inner height
+  constexpr std::size_t kBeyond = std::numeric_limits<std::size_t>::max();
+  app.port_list.state.select(kBeyond);
+  app.baud_list.state.select(kBeyond);
+  frame(app, 14, 24);  // the margins take the whole width
   EXPECT_EQ(app.ui_state, Screen::Selection);
-  EXPECT_TRUE(selected_item(app.port_list).error().is<ui_error::MenuSelectionError>());
-  EXPECT_TRUE(baudrate_of_selection(app.baud_list.state.selected)
-                  .error()
-                  .is<ui_error::MenuSelectionError>());
+  EXPECT_EQ(app.port_list.state.selected, kBeyond);
+  EXPECT_TRUE(fails_with<ui_error::MenuSelectionError>(selected_item(app.port_list)));
+  EXPECT_TRUE(fails_with<ui_error::MenuSelectionError>(
+      baudrate_of_selection(app.baud_list.state.selected)));
 }
 
 // ---- Scanning --------------------------------------------------------------
@@ -144,7 +145,7 @@ TEST(ScanningFrame, MovesToResultsWithThePoints) {
   frame(app);
   EXPECT_EQ(app.ui_state, Screen::Results);
   EXPECT_EQ(app.chart_data, points);
-  EXPECT_TRUE(info_of(app).take_return_data().error().is<ui_error::NoReturnData>());
+  EXPECT_TRUE(fails_with<ui_error::NoReturnData>(info_of(app).take_return_data()));
   EXPECT_FALSE(app.quit_requested);
 }
 
@@ -154,7 +155,7 @@ TEST(ScanningFrame, ProgressOver99WithoutPointsFails) {
   const tui::Buffer drawn = frame(app);
   EXPECT_FALSE(is_blank(drawn));
   EXPECT_EQ(app.ui_state, Screen::Failure);
-  EXPECT_TRUE(stored_error(app)->is<ui_error::NoReturnData>());
+  EXPECT_TRUE(stored_error(app).value().is<ui_error::NoReturnData>());
 }
 
 TEST(ScanningFrame, FailedScanPassesThroughResultsToFailureWithoutDrawing) {
@@ -167,7 +168,7 @@ TEST(ScanningFrame, FailedScanPassesThroughResultsToFailureWithoutDrawing) {
   EXPECT_TRUE(is_blank(frame(app)));
   EXPECT_EQ(app.ui_state, Screen::Failure);
   EXPECT_FALSE(app.quit_requested);
-  EXPECT_TRUE(stored_error(app)->is<ui_error::ScanError>());
+  EXPECT_TRUE(stored_error(app).value().is<ui_error::ScanError>());
 }
 
 // The end test and the failure test both pass in one frame: the screen
@@ -189,7 +190,7 @@ TEST(ScanningFrame, MissingGaugeBlanksTheFrame) {
   app.progress_gauge.reset();
   EXPECT_TRUE(is_blank(frame(app)));
   EXPECT_EQ(app.ui_state, Screen::Failure);
-  EXPECT_EQ(stored_error(app)->get<ui_error::UninitializedItemList>()->name, "ProgressBar");
+  EXPECT_EQ(stored_error(app).value().get<ui_error::UninitializedItemList>()->name, "ProgressBar");
 }
 
 TEST(ScanningFrame, LogsTheRecordOnceAtTheFirstFrame) {

@@ -48,6 +48,12 @@ inline AppState make_state(std::vector<std::string> ports,
   return app;
 }
 
+// Whether `result` failed with the UiError variant V.
+template <class V, class T>
+bool fails_with(const std::expected<T, UiError>& result) {
+  return !result && result.error().template is<V>();
+}
+
 // Enter on Parameters with no scan started, saving the settings to a file of
 // this process that is removed again.
 inline void enter_scanning(AppState& app) {
