@@ -35,6 +35,19 @@ struct LoggerHandle {
   ~LoggerHandle() { log::shutdown(); }
 };
 
+// Gives the terminal back to its normal mode; what fails there is told on
+// standard error and the shut-down goes on.
+void give_back(std::optional<tui::Terminal>& terminal) {
+  const tui::Terminal::RestoreOutcome outcome = terminal->restore();
+  if (outcome.cursor) {
+    std::fputs(("Failed to show the cursor: " + outcome.cursor->message + "\n").c_str(), stderr);
+  }
+  if (outcome.screen) {
+    std::fputs(("Failed to restore terminal: " + outcome.screen->message + "\n").c_str(), stderr);
+  }
+  terminal.reset();
+}
+
 std::expected<void, AppError> run(const char* program) {
   const std::string log_file = shell::log_file_name(program, std::chrono::system_clock::now());
   if (auto started = log::start(log_file, log::kLogSpec); !started) {
@@ -65,6 +78,7 @@ std::expected<void, AppError> run(const char* program) {
 
   auto ports = serial::list_ports();
   if (!ports) {
+    give_back(terminal);
     return std::unexpected(AppError(app_error::PortConnection{std::move(ports.error())}));
   }
 
@@ -73,7 +87,7 @@ std::expected<void, AppError> run(const char* program) {
     ui::AppState app = shell::initial_state(load_config(), std::move(*ports));
     ended = ui::run_ui(*terminal, app);
   }
-  terminal.reset();
+  give_back(terminal);
   if (!ended) {
     return std::unexpected(AppError(app_error::TUIRuntimeError{std::move(ended.error())}));
   }

@@ -25,12 +25,16 @@ std::vector<std::uint8_t> plotted_cells(const Dataset& data, const Axis& xa, con
   const double sy = y1 > y0 ? (height - 1) / (y1 - y0) : 0.0;
   std::uint8_t* const grid = cells.data();
   const std::int64_t row_length = width;
+  const std::int64_t last_col = width - 1, last_row = height - 1;
+  constexpr double kNudge = 1e-9;
   data.for_each_point([=](double x, double y) {
     if (!(x >= x0 && x <= x1 && y >= y0 && y <= y1))
       return;  // NaN fails too
-    // Inside the bounds the products lie in [0, width - 1] and [0, height - 1].
-    const auto col = static_cast<std::int64_t>((x - x0) * sx);
-    const auto row = static_cast<std::int64_t>((y1 - y) * sy);
+    // Inside the bounds the products lie in [0, width - 1] and [0, height - 1];
+    // the nudge keeps a product that rounding left just below a whole cell
+    // (the upper bound itself, say) from dropping into the cell before.
+    const auto col = std::min(static_cast<std::int64_t>((x - x0) * sx + kNudge), last_col);
+    const auto row = std::min(static_cast<std::int64_t>((y1 - y) * sy + kNudge), last_row);
     grid[row * row_length + col] = 1;
   });
   return cells;

@@ -259,8 +259,15 @@ Rect Terminal::size() const {
   return impl_->previous.area();
 }
 
-void Terminal::restore() noexcept {
-  restore_terminal();
+Terminal::RestoreOutcome Terminal::restore() noexcept {
+  RestoreOutcome outcome;
+  if (!g_active.exchange(false))
+    return outcome;
+  if (curs_set(1) == ERR)
+    outcome.cursor = TerminalError{"the terminal cannot show its cursor"};
+  if (endwin() == ERR)
+    outcome.screen = TerminalError{"the terminal's normal mode could not be set back"};
+  return outcome;
 }
 
 void restore_terminal() noexcept {

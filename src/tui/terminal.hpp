@@ -64,8 +64,16 @@ class Terminal {
   // The window area of the last frame drawn (empty before the first).
   Rect size() const;
 
+  // What giving the terminal back ran into: the cursor could not be shown,
+  // or raw mode and the alternate screen could not be left. Both empty when
+  // all went well (also on a second call, which does nothing).
+  struct RestoreOutcome {
+    std::optional<TerminalError> cursor;
+    std::optional<TerminalError> screen;
+  };
+
   // Shows the cursor, leaves raw mode and the alternate screen. Idempotent.
-  void restore() noexcept;
+  RestoreOutcome restore() noexcept;
 
  private:
   struct Impl;

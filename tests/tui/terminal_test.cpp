@@ -156,7 +156,9 @@ TEST_F(TerminalOnPty, RestoreIsIdempotent) {
   Terminal& t = open();
   ASSERT_TRUE(t.draw([](Buffer& b, Rect a) { status_screen(b, a, "x"); }));
   drain();
-  t.restore();
+  const Terminal::RestoreOutcome outcome = t.restore();
+  EXPECT_FALSE(outcome.cursor.has_value());
+  EXPECT_FALSE(outcome.screen.has_value());
   const std::string restored = drain();
   EXPECT_NE(restored.find("\x1b[?1049l"), std::string::npos);  // alternate screen left
   EXPECT_NE(restored.find("\x1b[?25h"), std::string::npos);    // cursor shown

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include <limits>
 
 #include "tui/block.hpp"
@@ -246,6 +245,22 @@ TEST(Chart, EqualBoundsAndRecordViews) {
   Buffer b(Rect{0, 0, 4, 3});
   c.render(b.area(), b);
   EXPECT_EQ(buffer_rows(b), (Rows{"│•  ", "│•  ", "└───"}));
+}
+
+// Points on the upper bounds land in the last column and the top row at every
+// width, also where the scale's rounding falls just short of a whole cell.
+TEST(Chart, UpperBoundsLandOnTheLastCell) {
+  const std::vector<std::pair<double, double>> points{{500, 1}, {960, 1}};
+  for (const double low : {100.0, 240.0}) {
+    for (std::uint16_t w = 3; w <= 200; ++w) {
+      Chart c(Dataset(
+          std::span<const std::pair<double, double>>(points).subspan(low == 100.0 ? 0 : 1, 1)));
+      c.x_axis(Axis().bounds(low, low == 100.0 ? 500 : 960)).y_axis(Axis().bounds(0, 1));
+      Buffer b(Rect{0, 0, w, 3});
+      c.render(b.area(), b);
+      EXPECT_EQ(b.at(w - 1, 0).symbol, "•") << "from " << low << " at width " << w;
+    }
+  }
 }
 
 // A million points draw in one pass (their speed is measured by the benchmark).
