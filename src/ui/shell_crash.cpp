@@ -15,6 +15,8 @@
 #include <string>
 
 #include <fmt/format.h>
+// Stack traces with function names, files and lines, read through libdw.
+#define BACKWARD_HAS_DW 1
 #include <backward.hpp>
 
 #include "structs/logging.hpp"
@@ -35,6 +37,10 @@ constexpr std::array<FatalSignal, 5> kFatalSignals{{
     {SIGFPE, "SIGFPE (arithmetic error)"},
     {SIGILL, "SIGILL (illegal instruction)"},
 }};
+
+// Signals that end the program from outside (kill, a closed terminal window,
+// Ctrl+\): the terminal is given back before the process ends by them.
+constexpr std::array<int, 4> kTerminationSignals{SIGTERM, SIGHUP, SIGINT, SIGQUIT};
 
 constexpr std::size_t kTraceDepth = 64;
 
@@ -135,6 +141,13 @@ void on_signal(int number, siginfo_t* info, void* context) {
   ::raise(number);
 }
 
+// The handler was reset to the default on entry (SA_RESETHAND): raising the
+// signal again ends the process by it, on the normal screen.
+void on_termination_signal(int number) {
+  tui::restore_terminal();
+  ::raise(number);
+}
+
 }  // namespace
 
 std::expected<void, IoError> install_crash_handler() {
@@ -150,6 +163,15 @@ std::expected<void, IoError> install_crash_handler() {
   sigemptyset(&action.sa_mask);
   for (const auto& s : kFatalSignals) {
     if (::sigaction(s.number, &action, nullptr) != 0) {
+      return std::unexpected(IoError::from_errno(errno));
+    }
+  }
+  struct sigaction ending {};
+  ending.sa_handler = on_termination_signal;
+  ending.sa_flags = SA_RESETHAND;
+  sigemptyset(&ending.sa_mask);
+  for (const int number : kTerminationSignals) {
+    if (::sigaction(number, &ending, nullptr) != 0) {
       return std::unexpected(IoError::from_errno(errno));
     }
   }

@@ -4,7 +4,8 @@
 // thread first gives the terminal back (raw mode off, alternate screen left,
 // cursor shown), then prints a crash report with a stack trace to standard
 // error and ends the process. Off a signal, the log's buffered records are
-// written out too.
+// written out too. SIGTERM, SIGHUP, SIGINT and SIGQUIT give the terminal back
+// and then end the process by that signal.
 
 #include <expected>
 #include <source_location>
