@@ -15,11 +15,11 @@ void step_input(NumberInput& input, Direction direction) {
     case Direction::Left:
       return;
   }
-  if (candidate < input.min) {
-    candidate = input.min;
-  } else if (candidate > input.max) {
+  // max first, then min, so that an input built with min > max settles on min.
+  if (candidate > input.max)
     candidate = input.max;
-  }
+  if (candidate < input.min)
+    candidate = input.min;
   input.value = candidate;
 }
 

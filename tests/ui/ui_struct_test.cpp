@@ -49,6 +49,14 @@ TEST(StepInput, UpWrapsPastTheLargestValueBeforeClamping) {
   EXPECT_EQ(stepped(wide, kMax - 5, Direction::Up), 4u);
 }
 
+TEST(StepInput, BoundsTheWrongWayRoundSettleOnMin) {
+  const NumberInput inverted{0, 10, 50, 20};
+  for (std::uint64_t value : {0u, 30u, 100u}) {
+    EXPECT_EQ(stepped(inverted, value, Direction::Up), 50u) << value;
+    EXPECT_EQ(stepped(inverted, value, Direction::Down), 50u) << value;
+  }
+}
+
 TEST(StepInput, IgnoresLeftAndRight) {
   EXPECT_EQ(stepped(kStart, 240, Direction::Left), 240u);
   EXPECT_EQ(stepped(kStart, 5000, Direction::Right), 5000u);
