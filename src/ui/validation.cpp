@@ -1,5 +1,6 @@
 #include "ui/validation.hpp"
 
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -10,6 +11,15 @@ namespace kestrel::ui {
 namespace {
 
 constexpr std::uint64_t kHzPerMHz = 1'000'000;
+
+// A frequency too large for Hz is held at the largest value, which the scan's
+// range check rejects, rather than wrapping into a range nobody entered. A
+// step clamps both inputs to 960 MHz, so only an unstepped value loaded from
+// config.toml gets here.
+std::uint64_t mhz_to_hz(std::uint64_t mhz) {
+  constexpr std::uint64_t kLargest = std::numeric_limits<std::uint64_t>::max();
+  return mhz > kLargest / kHzPerMHz ? kLargest : mhz * kHzPerMHz;
+}
 
 // The progress line of the Scanning screen, empty until the scan reports.
 tui::LineGauge make_progress_gauge() {
@@ -40,10 +50,8 @@ std::expected<void, UiError> start_scan(AppState& app, const ScanSpawner& spawn,
   ConnectionInfo& info = *app.connection_info;
   info.port = *port;
   info.baudrate = *baudrate;
-  // A step clamps both frequencies to 960 MHz; only an unstepped value loaded
-  // from config.toml can make these products wrap.
-  info.start = app.start_input.value * kHzPerMHz;
-  info.stop = app.stop_input.value * kHzPerMHz;
+  info.start = mhz_to_hz(app.start_input.value);
+  info.stop = mhz_to_hz(app.stop_input.value);
   info.points = app.points_input.value;
   info.repeat = app.repeat_input.value;
   ConnectionInfo scan_record = info;

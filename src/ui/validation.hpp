@@ -20,9 +20,10 @@ using ScanSpawner = std::function<void(ConnectionInfo scan_record, ConnectionInf
 //   Selection  -> Parameters, focus 0.
 //   Parameters -> Scanning (also when a later step fails), with a new
 //                 progress gauge; then reads the port and rate selections,
-//                 fills connection_info (MHz turned into Hz), saves the six
-//                 settings to `config_path` and hands two copies of the
-//                 record to `spawn`. Errors, in order: NoConnectionInfoCreated;
+//                 fills connection_info (MHz turned into Hz, held at the
+//                 largest value when too large), saves the six settings to
+//                 `config_path` and hands two copies of the record to
+//                 `spawn`. Errors, in order: NoConnectionInfoCreated;
 //                 NoPortSelected or MenuSelectionError (port);
 //                 UninitializedItemList or MenuSelectionError (rate), the
 //                 record still unchanged; KeyPress or SerializeError (save),

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "scan/scan.hpp"
 #include "structs/config.hpp"
 #include "ui/validation.hpp"
 #include "ui_test_support.hpp"
@@ -101,14 +102,21 @@ TEST_F(Validation, FrequenciesAreSavedAsEnteredAndNotTested) {
   EXPECT_EQ(scan_.calls.size(), 1u);
 }
 
-TEST_F(Validation, UnsteppedHugeFrequencyWrapsInHz) {
+// Only an unstepped value from config.toml can be this large. Wrapped into
+// Hz, 2^58 + 240 MHz would become exactly 240 MHz and be scanned.
+TEST_F(Validation, FrequencyTooLargeForHzIsHeldAtTheLargestValue) {
+  constexpr std::uint64_t kLargest = std::numeric_limits<std::uint64_t>::max();
   AppState app = make_state({"COM3"});
   app.ui_state = Screen::Parameters;
-  app.stop_input.value = std::uint64_t{1} << 62;
-  app.start_input.value = (std::uint64_t{1} << 62) + 1;
+  app.start_input.value = (std::uint64_t{1} << 58) + 240;
+  app.stop_input.value = kLargest / 1'000'000;  // the largest that fits
   ASSERT_TRUE(enter(app));
-  EXPECT_EQ(info_of(app).stop, 0u);
-  EXPECT_EQ(info_of(app).start, 1'000'000u);
+  EXPECT_EQ(info_of(app).start, kLargest);
+  EXPECT_EQ(info_of(app).stop, kLargest / 1'000'000 * 1'000'000);
+  EXPECT_EQ(load_config(config_)->start_frequency, (std::uint64_t{1} << 58) + 240);
+  const auto checked = check_scan_range(info_of(app).start, info_of(app).stop);
+  ASSERT_FALSE(checked);
+  EXPECT_TRUE(checked.error().is<app_error::BadScanFrequencies>());
 }
 
 // A failed start: the screen is Scanning with a new gauge, no scan runs, and
