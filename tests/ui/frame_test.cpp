@@ -49,6 +49,7 @@ TEST(ErrorRule, MissingPortWidgetBlanksTheFrameAndRecordsTheError) {
   ASSERT_NE(uninitialized, nullptr);
   EXPECT_EQ(uninitialized->name, "Port");
   EXPECT_TRUE(uninitialized->file.ends_with("src/ui/draw.cpp")) << uninitialized->file;
+  EXPECT_TRUE(testing::raised_at(*uninitialized, "uninitialized(\"Port\")")) << uninitialized->line;
 
   const tui::Buffer next = frame(app);
   EXPECT_THAT(row_text(next, 2), HasSubstr("│The item Port was left uninitialized "));

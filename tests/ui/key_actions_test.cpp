@@ -66,6 +66,7 @@ TEST(HorizontalKey, KeepsTheFocusMoveWhenRestylingFails) {
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->name, "Port List");
   EXPECT_TRUE(error->file.ends_with("src/ui/key_actions.cpp")) << error->file;
+  EXPECT_TRUE(testing::raised_at(*error, "uninitialized(\"Port List\")")) << error->line;
   EXPECT_EQ(app.focused_widget, 1);
   // The baud-rate widget was left as it was (styled for focus 0).
   expect_look(app.baud_list_widget, {"Baudrate", tui::Color::DarkGray});

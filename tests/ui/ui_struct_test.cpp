@@ -95,7 +95,8 @@ TEST(Baudrate, MissingSelectionNamesTheCheckThatRaisedIt) {
   EXPECT_EQ(uninitialized->name, "Baudrate");
   EXPECT_TRUE(uninitialized->file.ends_with("src/ui_struct/stateful_list.cpp"))
       << uninitialized->file;
-  EXPECT_GT(uninitialized->line, 0u);
+  EXPECT_TRUE(ui::testing::raised_at(*uninitialized, "uninitialized(\"Baudrate\")"))
+      << uninitialized->line;
 }
 
 TEST(SelectedItem, ReadsACopyOfTheSelectedPort) {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tui/buffer.hpp"
@@ -64,6 +65,18 @@ inline void enter_scanning(AppState& app) {
       app, [](ConnectionInfo, ConnectionInfo) {}, config));
   std::filesystem::remove(config);
   EXPECT_EQ(app.ui_state, Screen::Scanning);
+}
+
+// Whether the source line that `error` names holds `code`: the error points
+// at the check that raised it.
+inline bool raised_at(const ui_error::UninitializedItemList& error, std::string_view code) {
+  std::ifstream in(error.file);
+  std::string line;
+  for (std::uint32_t n = 0; n < error.line; ++n) {
+    if (!std::getline(in, line))
+      return false;
+  }
+  return line.find(code) != std::string::npos;
 }
 
 inline const ConnectionInfo& info_of(const AppState& app) {
