@@ -275,9 +275,11 @@ std::expected<void, IoError> write_and_rename(UniqueFd& tmp, const std::string& 
   return {};
 }
 
-// Empties `file` and writes the text into it.
-std::expected<void, IoError> rewrite_in_place(UniqueFd& file, std::string_view text) {
-  if (::ftruncate(file.get(), 0) != 0)
+// Writes the text into `file`, emptied first when it is a regular file (a
+// FIFO or a device is written as it is).
+std::expected<void, IoError> rewrite_in_place(UniqueFd& file, const struct stat& old,
+                                              std::string_view text) {
+  if (S_ISREG(old.st_mode) && ::ftruncate(file.get(), 0) != 0)
     return errno_error();
   if (auto written = write_all(file.get(), text); !written)
     return written;
@@ -288,15 +290,19 @@ std::expected<void, IoError> rewrite_in_place(UniqueFd& file, std::string_view t
 
 // Writes the text into config.toml, opened (not emptied) as `file`: through a
 // new file renamed over it, or in place when its folder may not be changed.
+// Only a regular file is replaced: a FIFO or a device (also behind a link)
+// is written in place, never swapped for a file.
 std::expected<void, IoError> replace_contents(UniqueFd& file, const fs::path& path,
                                               std::string_view text) {
   struct stat old;
   if (::fstat(file.get(), &old) != 0)
     return errno_error();
+  if (!S_ISREG(old.st_mode))
+    return rewrite_in_place(file, old, text);
   std::error_code ec;
   fs::path target = fs::is_symlink(path, ec) ? fs::canonical(path, ec) : path;
   if (ec)
-    return rewrite_in_place(file, text);  // a link that cannot be followed by name
+    return rewrite_in_place(file, old, text);  // a link that cannot be followed by name
 
   std::string name =
       (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
@@ -304,18 +310,21 @@ std::expected<void, IoError> replace_contents(UniqueFd& file, const fs::path& pa
   if (tmp)
     return write_and_rename(tmp, name, target, old, text);
   if (errno == EACCES || errno == EPERM)
-    return rewrite_in_place(file, text);
+    return rewrite_in_place(file, old, text);
   return errno_error();
 }
 
 }  // namespace
 
 std::expected<SavedConfig, AppError> load_config(const fs::path& path) {
-  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking, so that a FIFO of that name cannot hang the start-up.
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!file)
     return std::unexpected(AppError(app_error::ConfigNotFound{}));
+  // Only a regular file holds settings: a directory, FIFO or device of that
+  // name counts as a file that cannot be opened.
   struct stat st;
-  if (::fstat(file.get(), &st) == 0 && S_ISDIR(st.st_mode))
+  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
     return std::unexpected(AppError(app_error::ConfigNotFound{}));
 
   auto text = read_all(file.get());
@@ -346,8 +355,10 @@ std::expected<void, UiError> save_config(const SavedConfig& config, const fs::pa
 
   // Opening without emptying proves that config.toml may be written and keeps
   // its content until the new text is complete.
-  UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-  if (!file)
+  // Non-blocking only for the open: a FIFO without a reader is refused
+  // (ENXIO) instead of hanging the interface.
+  UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644));
+  if (!file || ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK) != 0)
     return std::unexpected(UiError(ui_error::KeyPress{IoError::from_errno(errno)}));
   auto written = replace_contents(file, path, *text);
   if (!written)

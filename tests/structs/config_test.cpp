@@ -6,7 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <csignal>
+#include <functional>
 #include <string>
 
 #include <gmock/gmock.h>
@@ -42,6 +45,19 @@ const SavedConfig kOther{"COM9", 115200, 240, 960, 10001, 1};
 const std::string kExampleText =
     "port = \"COM3\"\nbaudrate = 115200\nstart_frequency = 240\nstop_frequency = 960\n"
     "points = 10001\nrepeat = 1\n";
+
+// Runs `body` in a child process and tells whether it returned true within
+// five seconds; a hang ends the child instead of the test run.
+bool passes_in_child(const std::function<bool()>& body) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::alarm(5);
+    ::_exit(body() ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 class ConfigFile : public ::testing::Test {
  protected:
@@ -270,22 +286,44 @@ TEST_F(ConfigFile, WritableFileInReadOnlyFolderIsRewrittenInPlace) {
 
 TEST_F(ConfigFile, FailedWriteKeepsThePreviousSettings) {
   write_file(file(), kExampleText);
-  pid_t pid = ::fork();
-  if (pid == 0) {
+  EXPECT_TRUE(passes_in_child([&] {
     // Files may not grow past 16 bytes: the new text cannot be written whole.
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit limit{16, 16};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     auto r = save_config(kOther, file());
-    bool key_press = !r && r.error().is<ui_error::KeyPress>() &&
-                     r.error().get<ui_error::KeyPress>()->error.os_code() == EFBIG;
-    ::_exit(key_press ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return !r && r.error().is<ui_error::KeyPress>() &&
+           r.error().get<ui_error::KeyPress>()->error.os_code() == EFBIG;
+  }));
   EXPECT_EQ(read_file(file()), kExampleText);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
+}
+
+TEST_F(ConfigFile, FifoIsNeitherWaitedOnNorReplaced) {
+  ASSERT_EQ(::mkfifo(file().c_str(), 0644), 0);
+  // Without a writer, reading does not wait; a FIFO is no settings file.
+  EXPECT_TRUE(passes_in_child([&] {
+    auto r = load_config(file());
+    return !r && r.error().is<app_error::ConfigNotFound>();
+  }));
+  // Without a reader, saving does not wait either.
+  EXPECT_TRUE(passes_in_child([&] {
+    auto r = save_config(kExample, file());
+    return !r && r.error().is<ui_error::KeyPress>();
+  }));
+
+  // With a reader, behind a link: the text goes through, and the FIFO stays one.
+  const std::filesystem::path pipe = dir_ / "pipe";
+  std::filesystem::rename(file(), pipe);
+  std::filesystem::create_symlink("pipe", file());
+  const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_TRUE(save_config(kExample, file()));
+  EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+  char buffer[256];
+  const ssize_t n = ::read(reader, buffer, sizeof buffer);
+  ::close(reader);
+  EXPECT_EQ(std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0), kExampleText);
 }
 
 }  // namespace
