@@ -89,8 +89,7 @@ std::expected<void, IoError> write_all(int fd, std::string_view text) {
     if (n < 0)
       return std::unexpected(IoError::from_errno(errno));
     if (n == 0)
-      return std::unexpected(
-          IoError::custom(IoErrorKind::WriteZero, "failed to write whole buffer"));
+      return std::unexpected(IoError::write_zero());
     text.remove_prefix(static_cast<std::size_t>(n));
   }
   return {};
@@ -331,8 +330,7 @@ std::expected<SavedConfig, AppError> load_config(const fs::path& path) {
   if (!text)
     return std::unexpected(AppError(app_error::OpenOutput{std::move(text.error())}));
   if (!valid_utf8(*text))
-    return std::unexpected(AppError(app_error::OpenOutput{
-        IoError::custom(IoErrorKind::InvalidData, "stream did not contain valid UTF-8")}));
+    return std::unexpected(AppError(app_error::OpenOutput{IoError::invalid_utf8()}));
 
   toml::table table;
   try {
