@@ -1,12 +1,17 @@
 // Whole scans against the simulated TinySA, through the real serial layer,
 // with the dialogue's pacing shortened.
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "scan/pacing.hpp"
@@ -148,6 +153,43 @@ TEST_F(ScanDialogue, AFullScanPublishesItsPointsAndCsvThenSucceeds) {
               HasSubstr("file_name: Mutex { data: \"" + files.front().string() + "\""));
 }
 
+TEST_F(ScanDialogue, EachStepShowsItsMessageDuringItsCommandsAndItsProgressAfter) {
+  // Waits long enough to read the cells while the scan waits after a command.
+  set_scan_pacing({100ms, 300ms, 1ms, 250ms});
+  sim::Simulator sim;
+  const ConnectionInfo info = record(sim.port_name());
+  using Seen = std::tuple<std::string, std::string, std::uint64_t>;  // command, message, progress
+  const std::vector<Seen> expected = {
+      {"version", "Acquiring version & info", 15},
+      {"info", "Acquiring version & info", 15},
+      {"repeat 1", "Setting up repeat", 15},
+      {"zero 128", "Setting zero...", 16},
+      {"marker", "Setting up marker", 17},
+      {"pause", "Setting up marker", 17},
+      {"mode high input", "Setting up scan & mode", 18},
+      {"sweep start 240000000", "Setting up sweep", 19},
+      {"sweep stop 960000000", "Setting up sweep", 19},
+      {"sweep", "Starting scan...", 20},
+      {"scan 240000000 960000000 290 101", "Starting scan...", 20},
+      {"scanraw 240000000 960000000 101", "Starting scan...", 22},
+      {"resume", "Scan finished", 99},
+  };
+  std::thread scan_thread([&] { scan(info); });
+  std::vector<Seen> seen;
+  std::vector<std::chrono::steady_clock::time_point> arrived;
+  while (seen.size() < expected.size() && sim.wait_for_commands(seen.size() + 1, 5s)) {
+    seen.emplace_back(sim.commands()[seen.size()], info.get_scan_message(), info.get_progress());
+    arrived.push_back(std::chrono::steady_clock::now());
+  }
+  scan_thread.join();
+  EXPECT_EQ(seen, expected);
+  // The scan request is given its own, longer wait before its reply is read.
+  ASSERT_EQ(arrived.size(), expected.size());
+  EXPECT_GE(arrived[11] - arrived[10], 200ms);
+  EXPECT_EQ(info.get_progress(), 100u);
+  EXPECT_EQ(info.get_connection_status(), ConnectionStatus::ClosedWithSuccess);
+}
+
 TEST_F(ScanDialogue, SetUpFailuresLeaveTheirCells) {
   {  // A refused range opens no port and writes no cell but the outcome.
     sim::Simulator sim;
@@ -159,8 +201,11 @@ TEST_F(ScanDialogue, SetUpFailuresLeaveTheirCells) {
     EXPECT_TRUE(sim.commands().empty());
   }
   {  // An unknown port: the scan stores its error itself, and that one stays.
+    testing::LogCapture log;
     const ConnectionInfo info = record("/dev/kestrel-no-such-port");
     auto result = run_scan(info);
+    EXPECT_EQ(log.lines().back(),
+              "ERROR [kestrel::scan] Connection error No such file or directory");
     ASSERT_FALSE(result.has_value());
     EXPECT_TRUE(result.error().is<app_error::PortConnection>());
     EXPECT_EQ(stored_error(info), "PortConnection");
@@ -270,6 +315,28 @@ TEST_F(ScanDialogue, LogsTheSettingsTheUnaskedOutputAndTheFailure) {
                           "INFO [kestrel::scan] \"boot \\\"ok\\\"\\r\\n\uFFFD\"",
                           "INFO [kestrel::ui] An error occured during thread exec: Couldn't "
                           "acquire the version of the device connected to the specified port"));
+}
+
+// Address space for what is mapped now and one more MiB: no thread stack fits.
+void leave_no_room_for_a_thread() {
+  std::ifstream statm("/proc/self/statm");
+  std::uint64_t pages = 0;
+  statm >> pages;
+  const rlim_t limit = pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (1 << 20);
+  const rlimit address_space{limit, limit};
+  ::setrlimit(RLIMIT_AS, &address_space);
+}
+
+TEST(SpawnScanThreadDeathTest, ARefusedThreadStopsTheProgramWithTheSystemsError) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers need address space of their own to start a thread";
+#endif
+  // Nothing catches the error: it ends the program with its text.
+  const auto validate = []() noexcept {
+    leave_no_room_for_a_thread();
+    spawn_scan_thread(ConnectionInfo{}, ConnectionInfo{});
+  };
+  EXPECT_DEATH(validate(), "failed to spawn thread: ");
 }
 
 }  // namespace
