@@ -1,12 +1,16 @@
-// The program's start-up pieces and its key dispatch, without a terminal.
+// The program's start-up pieces, its crash handling, its key dispatch and its
+// loop on a pseudo-terminal.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -268,6 +272,67 @@ TEST_F(KeyDispatch, WithoutAConnectionInfoAFailedActionEndsWithAReport) {
   ASSERT_NE(error, nullptr);
   EXPECT_TRUE(error->is<ui_error::NoConnectionInfoCreated>());
   EXPECT_THAT(handled.error().location().file_name(), testing::EndsWith("event_loop.cpp"));
+}
+
+// ---- the loop on a terminal ----------------------------------------------------
+
+// run_ui on the slave side of a pseudo-terminal; the test types on the master side.
+class RunUi : public testing::Test {
+ protected:
+  using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+  void SetUp() override {
+    setenv("TERM", "xterm-256color", 1);
+    winsize ws{24, 80, 0, 0};
+    int slave = -1;
+    ASSERT_EQ(openpty(&master_, &slave, nullptr, nullptr, &ws), 0);
+    in_.reset(fdopen(dup(slave), "r"));
+    out_.reset(fdopen(slave, "w"));
+    auto opened = tui::Terminal::open(out_.get(), in_.get());
+    ASSERT_TRUE(opened.has_value()) << opened.error().message;
+    terminal_.emplace(std::move(*opened));
+  }
+  void TearDown() override {
+    terminal_.reset();  // before the files it uses
+    close(master_);
+  }
+  void type(std::string_view keys) const {
+    ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+
+  int master_ = -1;
+  File in_{nullptr, std::fclose};
+  File out_{nullptr, std::fclose};
+  std::optional<tui::Terminal> terminal_;
+  ui::AppState app_ = initial_state(kNoFile, {"COM3", "COM5", "COM7"});
+};
+
+TEST_F(RunUi, HandlesEachKeyInTurnAndEndsAfterQ) {
+  app_.port_list.state.select(0);
+  type("jXjq");
+  ASSERT_TRUE(ui::run_ui(*terminal_, app_).has_value());
+  EXPECT_TRUE(app_.quit_requested);
+  EXPECT_EQ(app_.port_list.state.selected, 2u);
+  EXPECT_EQ(app_.ui_state, Screen::Selection);
+}
+
+TEST_F(RunUi, AListWidgetMissingBeforeTheFirstFrameEndsWithAReport) {
+  app_.baud_list_widget.reset();
+  type("q");
+  auto ended = ui::run_ui(*terminal_, app_);
+  ASSERT_FALSE(ended.has_value());
+  const auto* error = dynamic_cast<const UiError*>(&ended.error().error());
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->get<ui_error::UninitializedItemList>()->name, "Baudrate List");
+  EXPECT_FALSE(app_.quit_requested);  // no key was read
+}
+
+TEST_F(RunUi, ATerminalThatCannotDrawEndsWithAReport) {
+  terminal_->restore();
+  auto ended = ui::run_ui(*terminal_, app_);
+  ASSERT_FALSE(ended.has_value());
+  EXPECT_NE(dynamic_cast<const IoError*>(&ended.error().error()), nullptr);
+  EXPECT_THAT(ended.error().location().file_name(), testing::EndsWith("event_loop.cpp"));
 }
 
 }  // namespace

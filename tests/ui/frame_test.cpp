@@ -191,7 +191,12 @@ TEST(ScanningFrame, MissingGaugeBlanksTheFrame) {
   app.progress_gauge.reset();
   EXPECT_TRUE(is_blank(frame(app)));
   EXPECT_EQ(app.ui_state, Screen::Failure);
-  EXPECT_EQ(stored_error(app).value().get<ui_error::UninitializedItemList>()->name, "ProgressBar");
+  const std::optional<UiError> error = stored_error(app);
+  ASSERT_TRUE(error && error->is<ui_error::UninitializedItemList>());
+  const auto& uninitialized = *error->get<ui_error::UninitializedItemList>();
+  EXPECT_EQ(uninitialized.name, "ProgressBar");
+  EXPECT_TRUE(testing::raised_at(uninitialized, "uninitialized(\"ProgressBar\")"))
+      << uninitialized.file << ":" << uninitialized.line;
 }
 
 TEST(ScanningFrame, LogsTheRecordOnceAtTheFirstFrame) {
@@ -240,6 +245,9 @@ TEST(ResultsFrame, MiddleLabelWithStartAtOrAboveStop) {
   const std::string labels = row_text(frame(app), 21);
   EXPECT_EQ(labels,
             "       700MHz                           700MHz                     300MHz       ");
+  app.stop_input.value = 700;
+  EXPECT_EQ(row_text(frame(app), 21),
+            "       700MHz                           700MHz                     700MHz       ");
 }
 
 TEST(ResultsFrame, StaysWhileTheOutcomeIsOutstanding) {
@@ -271,15 +279,39 @@ TEST(FailureShortText, OneSentencePerError) {
             "An error occured while tring to save the current config");
 }
 
-TEST(FailureShortText, ScanErrorsUseTheTableEntryOfTheirVariant) {
-  EXPECT_EQ(failure_short_text(UiError(ui_error::ScanError{app_error::ParseBeggining{"x"}})),
-            ERROR_SCREEN_TEXTS[0]);
-  EXPECT_EQ(failure_short_text(UiError(ui_error::ScanError{app_error::NoVersionFound{}})),
-            "An error forbid the gathering of the version, check your TinySA is connected and "
-            "powered on");
-  EXPECT_EQ(failure_short_text(
-                UiError(ui_error::ScanError{app_error::SendError{IoError::from_errno(EIO)}})),
-            "Couldn't finish sending data to TinySA");
+// The table is looked up by the variant's position, so a variant list and a
+// table that drift apart would show another error's sentence.
+TEST(FailureShortText, EachScanErrorHasTheSentenceOfItsVariant) {
+  const IoError io = IoError::from_errno(EIO);
+  const std::vector<std::pair<AppError, std::string_view>> cases{
+      {app_error::ParseBeggining{"x"},
+       "An error occured while receiving data, the scan never sent back any valid data"},
+      {app_error::ParseEnd{"x"},
+       "An error occured while receiving data, scan was interupted before ending properly"},
+      {app_error::PortConnection{SerialError(SerialErrorKind::NoDevice, "x")},
+       "An error occured while trying to connect, check the selected port and baudrate"},
+      {app_error::OpenOutput{io}, "An error occured while trying to export the scan"},
+      {app_error::TUIInitialization{Report(io)}, "An error occured while trying to create the TUI"},
+      {app_error::TUIRuntimeError{Report(io)}, "An error occured during runtime"},
+      {app_error::TUIPackingError{PackingError("x")},
+       "An error occured while trying to parse the data points"},
+      {app_error::ConfigNotFound{}, "An error occured while trying to open the config file"},
+      {app_error::InvalidConfig{TomlReadError("x")},
+       "An error forbid to read the config as it seems invalid, please delete config.toml and "
+       "retry"},
+      {app_error::InvalidDataForConfig{TomlWriteError("x")}, "An error forbit to write the config"},
+      {app_error::NoVersionFound{},
+       "An error forbid the gathering of the version, check your TinySA is connected and powered "
+       "on"},
+      {app_error::BadScanFrequencies{"x"},
+       "An error occured because the scan frequencies weren't set correctly"},
+      {app_error::LoggerError{LogInitError("x")}, "Couldn't initialize the error logger"},
+      {app_error::SendError{io}, "Couldn't finish sending data to TinySA"},
+  };
+  ASSERT_EQ(cases.size(), ERROR_SCREEN_TEXTS.size());
+  for (const auto& [error, sentence] : cases) {
+    EXPECT_EQ(failure_short_text(UiError(ui_error::ScanError{error})), sentence) << error.name();
+  }
 }
 
 TEST(FailureFrame, DetailsFollowTheCellsAtEachFrame) {
