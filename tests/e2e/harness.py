@@ -7,9 +7,13 @@ given serial ports in a private mount namespace. Tests type with send() and
 read the screen with screen() or wait_for(); every wait has a deadline.
 """
 
+import fcntl
+import functools
 import os
 import re
 import select
+import struct
+import termios
 import shutil
 import signal
 import subprocess
@@ -30,9 +34,11 @@ SCAN_TIMEOUT = 30.0
 
 
 class Simulator:
-    """A tinysa-sim process; `port` is the pseudo-terminal it serves."""
+    """A tinysa-sim process; `port` is the pseudo-terminal it serves. With
+    --print-commands, wait_command() follows the commands it receives."""
 
     def __init__(self, *args):
+        self._output = b""
         self.process = subprocess.Popen(
             [SIMULATOR, *args],
             stdin=subprocess.DEVNULL,
@@ -41,26 +47,36 @@ class Simulator:
             start_new_session=True,
         )
         try:
-            self.port = self._first_line(timeout=10.0)
+            self.port = self._next_line(timeout=10.0, what="a port name")
         except Exception:
             self.close()
             raise
 
-    def _first_line(self, timeout):
+    def _next_line(self, timeout, what):
         deadline = time.monotonic() + timeout
-        data = b""
         fd = self.process.stdout.fileno()
-        while b"\n" not in data:
+        while b"\n" not in self._output:
             left = deadline - time.monotonic()
             if left <= 0 or not select.select([fd], [], [], left)[0]:
-                raise TimeoutError("tinysa-sim printed no port name")
-            chunk = os.read(fd, 256)
+                raise TimeoutError(f"tinysa-sim printed no {what}")
+            chunk = os.read(fd, 4096)
             if not chunk:
                 raise RuntimeError(
                     "tinysa-sim ended: " + self.process.stderr.read().decode(errors="replace")
                 )
-            data += chunk
-        return data.split(b"\n", 1)[0].decode().strip()
+            self._output += chunk
+        line, self._output = self._output.split(b"\n", 1)
+        return line.decode(errors="replace").strip()
+
+    def wait_command(self, prefix, timeout=30.0):
+        """Waits until the simulator receives a command that starts with
+        `prefix` (it must run with --print-commands); returns that command."""
+        deadline = time.monotonic() + timeout
+        while True:
+            command = self._next_line(max(0.0, deadline - time.monotonic()),
+                                      f"command starting with {prefix!r}")
+            if command.startswith(prefix):
+                return command
 
     def close(self):
         if self.process.poll() is None:
@@ -74,30 +90,33 @@ class Simulator:
         self.process.stderr.close()
 
 
-def _sgr_background_runs(line):
-    """Splits a capture-pane -e line into (text, background) runs."""
+def _sgr_runs(line):
+    """Splits a capture-pane -e line into (text, foreground, background) runs;
+    a colour is a palette number, an (r, g, b) tuple or None (the default)."""
     runs = []
-    background = None
+    colours = {38: None, 48: None}  # foreground, background
     for piece in re.split(r"(\x1b\[[0-9;:]*m)", line):
         if not piece.startswith("\x1b["):
             if piece:
-                runs.append((piece, background))
+                runs.append((piece, colours[38], colours[48]))
             continue
         params = [int(p) if p else 0 for p in re.split(r"[;:]", piece[2:-1])]
         i = 0
         while i < len(params):
             p = params[i]
-            if p == 0 or p == 49:
-                background = None
-            elif 40 <= p <= 47:
-                background = p - 40
-            elif 100 <= p <= 107:
-                background = p - 100 + 8
-            elif p == 48 and i + 2 < len(params) and params[i + 1] == 5:
-                background = params[i + 2]
+            if p == 0:
+                colours = {38: None, 48: None}
+            elif p in (39, 49):
+                colours[p - 1] = None
+            elif 30 <= p <= 37 or 40 <= p <= 47:
+                colours[38 if p < 40 else 48] = p % 10
+            elif 90 <= p <= 97 or 100 <= p <= 107:
+                colours[38 if p < 100 else 48] = p % 10 + 8
+            elif p in (38, 48) and i + 2 < len(params) and params[i + 1] == 5:
+                colours[p] = params[i + 2]
                 i += 2
-            elif p == 48 and i + 4 < len(params) and params[i + 1] == 2:
-                background = tuple(params[i + 2 : i + 5])
+            elif p in (38, 48) and i + 4 < len(params) and params[i + 1] == 2:
+                colours[p] = tuple(params[i + 2 : i + 5])
                 i += 4
             i += 1
     return runs
@@ -106,16 +125,51 @@ def _sgr_background_runs(line):
 BLUE = 4
 
 
+@functools.cache
+def sanitized():
+    """True when the program under test is built with a sanitizer, whose
+    shadow memory and run time make memory figures and Valgrind meaningless."""
+    data = Path(KESTREL).read_bytes()
+    return b"__asan_init" in data or b"__tsan_init" in data
+
+
+def whole_frame(width, height, title):
+    """A test of the screen text: a whole frame of that size that holds
+    `title`, its boxes spread over the width."""
+    def check(screen):
+        lines = screen.splitlines()
+        widest = max((len(line.rstrip()) for line in lines), default=0)
+        return len(lines) == height and title in screen and width - 12 < widest <= width
+    return check
+
+
+def _children(pid):
+    """The pids of the processes whose parent is `pid`."""
+    found = []
+    for entry in Path("/proc").iterdir():
+        if entry.name.isdigit():
+            try:
+                stat = (entry / "stat").read_text()
+            except OSError:
+                continue
+            # The fields after the command name, which may hold blanks.
+            if int(stat.rsplit(")", 1)[1].split()[1]) == pid:
+                found.append(int(entry.name))
+    return found
+
+
 class Session:
     """One run of kestrel in tmux. Use as a context manager."""
 
     def __init__(self, ports=(), config=None, read_only_config=False, simulator_args=None,
-                 broken_port_listing=False, stdin_redirected=False):
+                 broken_port_listing=False, stdin_redirected=False, wrapper=()):
         """`ports`: names offered under /dev (e.g. "ttyACM0"), all backed by
         one simulator; `config`: text of config.toml; `simulator_args`: the
         simulator's options (None: no simulator unless ports are offered);
         `broken_port_listing`: the serial ports cannot be listed;
-        `stdin_redirected`: the program's standard input is /dev/null."""
+        `stdin_redirected`: the program's standard input is /dev/null;
+        `wrapper`: a command that runs the program (e.g. valgrind and its
+        options), inside the sandbox."""
         self.workdir = Path(tempfile.mkdtemp(prefix="kestrel-e2e-"))
         self.socket = f"kestrel-e2e-{os.getpid()}-{uuid.uuid4().hex[:8]}"
         self.simulator = None
@@ -123,13 +177,13 @@ class Session:
         self.closed = False
         try:
             self._start(ports, config, read_only_config, simulator_args, broken_port_listing,
-                        stdin_redirected)
+                        stdin_redirected, wrapper)
         except Exception:
             self.close()
             raise
 
     def _start(self, ports, config, read_only_config, simulator_args, broken_port_listing,
-               stdin_redirected):
+               stdin_redirected, wrapper):
         if config is not None:
             (self.workdir / "config.toml").write_text(config)
         if ports or simulator_args is not None:
@@ -148,7 +202,7 @@ class Session:
         ]
         if stdin_redirected:
             command += ["sh", "-c", 'exec "$0" </dev/null']
-        command.append(KESTREL)
+        command += [*wrapper, KESTREL]
         conf = self.workdir / ".tmux.conf"
         conf.write_text(
             "set -g status off\n"
@@ -233,10 +287,37 @@ class Session:
         """The texts drawn on a blue background (the selected list items)."""
         found = []
         for line in self.styled_screen().splitlines():
-            for text, background in _sgr_background_runs(line):
+            for text, _, background in _sgr_runs(line):
                 if background == BLUE and text.strip():
                     found.append(text.strip())
         return found
+
+    def gauge_filled(self):
+        """How many cells of the Scanning screen's progress line are filled
+        (drawn blue); None when no progress line is shown."""
+        for line in self.styled_screen().splitlines():
+            runs = _sgr_runs(line)
+            if any("Progress:" in text for text, _, _ in runs):
+                return sum(len(text) for text, foreground, _ in runs if foreground == BLUE)
+        return None
+
+    def program_pid(self):
+        """The pid of the running kestrel process (the sandbox's child)."""
+        pending = [self.pane_pid]
+        while pending:
+            pid = pending.pop()
+            try:
+                if Path(f"/proc/{pid}/comm").read_text().strip() == "kestrel":
+                    return pid
+            except OSError:
+                continue
+            pending += _children(pid)
+        raise AssertionError("no kestrel process is running")
+
+    def peak_memory_kib(self):
+        """The program's peak resident set so far (VmHWM), in KiB."""
+        status = Path(f"/proc/{self.program_pid()}/status").read_text()
+        return int(re.search(r"^VmHWM:\s+(\d+) kB", status, re.M).group(1))
 
     def wait_for(self, condition, timeout=10.0, what=None):
         """Polls the screen until `condition` (a text to find, or a function
@@ -267,6 +348,28 @@ class Session:
             self._tmux("send-keys", "-t", "kestrel", key)
             # One key per event loop turn, as a typing user gives them.
             time.sleep(0.05)
+
+    def send_batch(self, keys, timeout=10.0):
+        """Types all `keys` (tmux key names) at once, as fast as the terminal
+        takes them, and waits until the program has read them all."""
+        self._tmux("send-keys", "-t", "kestrel", *keys)
+        self.wait_input_read(timeout)
+
+    def wait_input_read(self, timeout=10.0):
+        """Waits until no typed byte is left unread on the program's terminal."""
+        fd = os.open(self.display("#{pane_tty}"), os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        try:
+            deadline = time.monotonic() + timeout
+            while True:
+                pending = struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, b"\0" * 4))[0]
+                if pending == 0:
+                    return
+                if time.monotonic() > deadline:
+                    raise AssertionError(f"{pending} typed bytes left unread; screen:\n"
+                                         + self.screen())
+                time.sleep(0.01)
+        finally:
+            os.close(fd)
 
     def reach_parameters(self):
         """From the first screen on to the Parameters screen; returns it."""

@@ -112,6 +112,11 @@ bool Simulator::hung_up() const {
   return hung_up_;
 }
 
+bool Simulator::stalled() const {
+  std::lock_guard lock(mutex_);
+  return stalled_;
+}
+
 std::uint16_t Simulator::level_code(std::size_t index) const {
   return code_for(behaviour_, index);
 }
@@ -145,9 +150,11 @@ std::vector<std::uint8_t> Simulator::scan_block(std::size_t points, const Behavi
 }
 
 void Simulator::serve() {
+  const auto& last_command = behaviour_.hang_up_after_commands;
   if (!behaviour_.silent && !behaviour_.greeting.empty() && !send(behaviour_.greeting)) {
     return;
   }
+  std::size_t answered = 0;
   std::string line;
   char buf[4096];
   while (master_ >= 0) {
@@ -189,13 +196,19 @@ void Simulator::serve() {
       }
       changed_.notify_all();
       answer(line);
+      if (behaviour_.answer_twice && master_ >= 0 && pause(behaviour_.twice_pause)) {
+        answer(line);
+      }
       line.clear();
+      if (++answered == last_command) {
+        hang_up();
+      }
     }
   }
 }
 
 void Simulator::answer(const std::string& command) {
-  if (behaviour_.silent) {
+  if (behaviour_.silent || stalled()) {
     return;
   }
   const auto words = words_of(command);
@@ -204,7 +217,7 @@ void Simulator::answer(const std::string& command) {
     send_answer("");
     return;
   }
-  const std::string echo = behaviour_.echo ? command + "\r\n" : "";
+  const std::string echo = behaviour_.garbage + (behaviour_.echo ? command + "\r\n" : "");
   std::uint64_t start = 0, stop = 0, points = 0;
   if (word == "scanraw" && words.size() == 4 && parse_u64(words[1], start) &&
       parse_u64(words[2], stop) && parse_u64(words[3], points) && points <= kMaxPoints) {
@@ -229,13 +242,16 @@ void Simulator::answer(const std::string& command) {
 void Simulator::send_block(const std::string& echo, std::size_t points) {
   const auto block = scan_block(points, behaviour_);
   std::string_view bytes(reinterpret_cast<const char*>(block.data()), block.size());
-  const auto& hang_up = behaviour_.hang_up_after;
-  if (behaviour_.chunk_size == 0 && !hang_up) {
+  const auto& hang_up_at = behaviour_.hang_up_after;
+  const auto& stall_at = behaviour_.stall_after;
+  if (behaviour_.chunk_size == 0 && !hang_up_at && !stall_at) {
     send_answer(echo + std::string(bytes));  // the fast path: one stream
     return;
   }
-  if (hang_up) {
-    bytes = bytes.substr(0, *hang_up);
+  for (const auto& cut : {hang_up_at, stall_at}) {
+    if (cut) {
+      bytes = bytes.substr(0, *cut);
+    }
   }
   const std::size_t step = behaviour_.chunk_size != 0 ? behaviour_.chunk_size : bytes.size();
   if (!send(echo)) {
@@ -246,18 +262,17 @@ void Simulator::send_block(const std::string& echo, std::size_t points) {
       return;
     }
   }
-  if (!hang_up) {
+  if (hang_up_at) {
+    hang_up();
+  } else if (stall_at) {
+    {
+      std::lock_guard lock(mutex_);
+      stalled_ = true;
+    }
+    changed_.notify_all();
+  } else {
     send_answer("");
-    return;
   }
-  wait_drained();
-  {
-    // Marked first, so that whoever sees the hang-up also sees the mark.
-    std::lock_guard lock(mutex_);
-    hung_up_ = true;
-  }
-  changed_.notify_all();
-  close_master();
 }
 
 bool Simulator::send_answer(const std::string& text) {
@@ -290,6 +305,17 @@ bool Simulator::send(std::string_view bytes) {
     }
   }
   return true;
+}
+
+void Simulator::hang_up() {
+  wait_drained();
+  {
+    // Marked first, so that whoever sees the hang-up also sees the mark.
+    std::lock_guard lock(mutex_);
+    hung_up_ = true;
+  }
+  changed_.notify_all();
+  close_master();
 }
 
 void Simulator::wait_drained() {

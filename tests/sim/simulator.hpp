@@ -16,6 +16,9 @@
 //   repeat, zero, marker, pause, mode, sweep, scan, resume -> empty reply
 //   anything else  -> "<first word>?\r\n"
 // Every command is recorded, without its carriage return, in arrival order.
+// Faults on request (Behaviour): garbage before every echo, every answer sent
+// twice, a block cut short with the line left up but silent, a hang-up in the
+// middle of the block or after a number of commands, a block in slow pieces.
 // A reply that nobody takes for 5 s (the program quit in the middle of a
 // block) is dropped with the port's unread input, so the next session starts
 // clean.
@@ -76,6 +79,18 @@ struct Behaviour {
   // Close the master side after this many bytes of the block (counted from the
   // "{"), once the program has read what was sent; the simulator then stops.
   std::optional<std::size_t> hang_up_after{};
+  // Send this many bytes of the block (counted from the "{"), then no prompt
+  // and nothing more for any later command: the line stays up but silent.
+  std::optional<std::size_t> stall_after{};
+  // Close the master side once this many commands (1 or more) have been
+  // answered and the answers read, so that the program's next write fails.
+  std::optional<std::size_t> hang_up_after_commands{};
+
+  // Bytes sent before the echo of every answer, the block's included.
+  std::string garbage{};
+  // Every answer is sent a second time, `twice_pause` after the first.
+  bool answer_twice = false;
+  std::chrono::milliseconds twice_pause{0};
 };
 
 class Simulator {
@@ -95,8 +110,11 @@ class Simulator {
   std::vector<std::string> commands() const;
   // Waits until at least `count` commands have arrived; false on time-out.
   bool wait_for_commands(std::size_t count, std::chrono::milliseconds timeout) const;
-  // True once the simulator has closed its master side (hang_up_after).
+  // True once the simulator has closed its master side (hang_up_after,
+  // hang_up_after_commands).
   bool hung_up() const;
+  // True once the block has been cut short by stall_after.
+  bool stalled() const;
 
   // The level code of record `index` under this behaviour.
   std::uint16_t level_code(std::size_t index) const;
@@ -114,6 +132,7 @@ class Simulator {
   bool send_answer(const std::string& text);  // text, then the prompt
   void send_block(const std::string& echo, std::size_t points);
   void wait_drained();
+  void hang_up();
   bool pause(std::chrono::milliseconds duration);
   void close_master();
 
@@ -127,6 +146,7 @@ class Simulator {
   mutable std::condition_variable changed_;
   std::vector<std::string> commands_;
   bool hung_up_ = false;
+  bool stalled_ = false;
 
   std::thread thread_;
 };

@@ -25,10 +25,13 @@ class Client {
       : port_(open(sim.port_name(), timeout)) {}
 
   void send(const std::string& command) {
-    auto line = bytes_of(command + "\r");
-    auto n = port_.write(line);
+    auto n = write(command);
     ASSERT_TRUE(n.has_value());
-    ASSERT_EQ(*n, line.size());
+    ASSERT_EQ(*n, command.size() + 1);
+  }
+
+  std::expected<std::size_t, IoError> write(const std::string& command) {
+    return port_.write(bytes_of(command + "\r"));
   }
 
   // Everything up to and including the prompt "ch> " (or up to the first
@@ -189,6 +192,59 @@ TEST(Simulator, HangsUpInTheMiddleOfTheBlock) {
   ASSERT_TRUE(c.last_error().has_value());
   EXPECT_NE(c.last_error()->kind(), IoErrorKind::TimedOut);
   EXPECT_TRUE(sim.hung_up());
+}
+
+TEST(Simulator, StallsInTheMiddleOfTheBlockAndThenStaysSilent) {
+  Simulator sim({.chunk_size = 16, .stall_after = 100});
+  Client c(sim, 300ms);
+  c.send("scanraw 1 2 101");
+  Bytes expected = bytes_of("scanraw 1 2 101\r\n");
+  Bytes block = Simulator::scan_block(101);
+  expected.insert(expected.end(), block.begin(), block.begin() + 100);
+  EXPECT_EQ(c.answer(), expected);
+  ASSERT_TRUE(c.last_error().has_value());
+  EXPECT_EQ(c.last_error()->kind(), IoErrorKind::TimedOut);
+  EXPECT_TRUE(sim.stalled());
+  EXPECT_FALSE(sim.hung_up());
+
+  c.send("version");  // the line is up, but nothing answers any more
+  EXPECT_TRUE(c.answer().empty());
+  EXPECT_EQ(c.last_error()->kind(), IoErrorKind::TimedOut);
+  EXPECT_TRUE(sim.wait_for_commands(2, 1000ms));
+}
+
+TEST(Simulator, SendsGarbageBeforeEveryEchoAndEveryAnswerTwice) {
+  const std::string garbage("\0\xFF#~\x1B[2J", 8);
+  Simulator sim({.garbage = garbage, .answer_twice = true, .twice_pause = 100ms});
+  Client c(sim);
+  c.send("version");
+  const Bytes answer = concat(
+      {bytes_of(garbage), bytes_of("version\r\n"), bytes_of(kVersionText), bytes_of(kPrompt)});
+  EXPECT_EQ(c.answer(), answer);  // the first copy, alone
+  EXPECT_EQ(c.answer(), answer);  // the second, after the pause
+  c.send("scanraw 1 2 5");
+  const Bytes block_answer = concat({bytes_of(garbage), bytes_of("scanraw 1 2 5\r\n"),
+                                     Simulator::scan_block(5), bytes_of(kPrompt)});
+  EXPECT_EQ(c.answer(), block_answer);
+  EXPECT_EQ(c.answer(), block_answer);
+  EXPECT_EQ(sim.commands(), (std::vector<std::string>{"version", "scanraw 1 2 5"}));
+}
+
+TEST(Simulator, HangsUpOnceTheLastCommandIsAnswered) {
+  Simulator sim({.hang_up_after_commands = 2});
+  Client c(sim);
+  c.send("version");
+  c.answer();
+  c.send("info");
+  EXPECT_EQ(c.answer(), concat({bytes_of("info\r\n"), bytes_of(kInfoText), bytes_of(kPrompt)}));
+  const auto deadline = Clock::now() + 3s;
+  while (!sim.hung_up() && Clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_TRUE(sim.hung_up());
+  auto written = c.write("repeat 1");
+  ASSERT_FALSE(written.has_value());
+  EXPECT_NE(written.error().kind(), IoErrorKind::TimedOut);
 }
 
 TEST(Simulator, StreamsTheLargestScanQuickly) {

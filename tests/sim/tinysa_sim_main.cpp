@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,12 @@ constexpr std::string_view kUsage =
     "  --extra-records N      records sent = points asked + N (N may be negative)\n"
     "  --levels C,C,...       level codes of the first records\n"
     "  --hang-up-after N      close the port after N bytes of the block\n"
+    "  --stall-after N        send N bytes of the block, then nothing, ever\n"
+    "  --hang-up-after-commands N\n"
+    "                         close the port once N commands are answered\n"
+    "  --garbage TEXT         send TEXT before every echo (escapes \\xHH \\r \\n \\\\)\n"
+    "  --twice                send every answer twice\n"
+    "  --twice-pause-ms M     pause M ms before the second copy (default 0)\n"
     "  --print-commands       print each command received on its own line\n";
 
 [[noreturn]] void usage_error(const std::string& message) {
@@ -57,6 +64,29 @@ std::size_t count(const std::string& option, const char* text) {
     usage_error(option + " needs a number of 0 or more");
   }
   return static_cast<std::size_t>(value);
+}
+
+// TEXT with its escapes \xHH, \r, \n and \\ turned into the bytes they stand for.
+std::string unescape(const std::string& option, const std::string& text) {
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      bytes.push_back(text[i]);
+      continue;
+    }
+    const char kind = i + 1 < text.size() ? text[++i] : '\0';
+    if (kind == 'r' || kind == 'n' || kind == '\\') {
+      bytes.push_back(kind == 'r' ? '\r' : kind == 'n' ? '\n' : '\\');
+    } else if (kind == 'x' && i + 2 < text.size() &&
+               std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+               std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      bytes.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+      i += 2;
+    } else {
+      usage_error(option + ": unknown escape in " + text);
+    }
+  }
+  return bytes;
 }
 
 struct Options {
@@ -120,6 +150,19 @@ Options parse(int argc, char** argv) {
       }
     } else if (arg == "--hang-up-after") {
       b.hang_up_after = count(arg, value());
+    } else if (arg == "--stall-after") {
+      b.stall_after = count(arg, value());
+    } else if (arg == "--hang-up-after-commands") {
+      b.hang_up_after_commands = count(arg, value());
+      if (b.hang_up_after_commands == 0u) {
+        usage_error(arg + " needs a number of 1 or more");
+      }
+    } else if (arg == "--garbage") {
+      b.garbage = unescape(arg, value());
+    } else if (arg == "--twice") {
+      b.answer_twice = true;
+    } else if (arg == "--twice-pause-ms") {
+      b.twice_pause = std::chrono::milliseconds(count(arg, value()));
     } else if (arg == "--print-commands") {
       o.print_commands = true;
     } else if (arg == "--help" || arg == "-h") {

@@ -1,0 +1,82 @@
+"""An instrument that keeps the scan waiting, stalled or slow: the screen keeps
+drawing, and q ends the program at once."""
+
+import time
+import unittest
+
+from faults import RECEIVING_INTERRUPTED, RESULTS, SUMMARY, WHOLE_CSV, FaultTestCase
+from harness import SCAN_TIMEOUT, whole_frame
+
+
+class Waiting(FaultTestCase):
+    def test_a_block_that_stalls_without_its_prompt(self):
+        # 199 bytes after the "{", in pieces, then silence on a live line: the
+        # scan waits one read time-out (3 s) and the screen keeps drawing.
+        s = self.start_scan("--chunk", "16", "--pause-ms", "20", "--stall-after", "200")
+        s.simulator.wait_command("scanraw")
+        time.sleep(0.5)  # the 200 bytes are in, the time-out runs
+        s.resize(100, 30)
+        waiting = s.wait_for(whole_frame(100, 30, "Starting scan..."),
+                             what="the Scanning screen redrawn at 100x30")
+        self.assertIn("Progress:", waiting)
+        self.assertGreater(s.gauge_filled(), 0)
+        self.failure_screen(
+            s, RECEIVING_INTERRUPTED,
+            "ParseEnd(\"The returned data doesn't have the right end char\"))",
+            "Starting scan...")
+        self.assertEqual(self.csv_files(s), [b""])
+        self.assert_quits_at_once(s, "Enter")
+
+
+    def test_q_quits_at_once_while_the_block_stalls(self):
+        s = self.start_scan("--stall-after", "200")
+        s.simulator.wait_command("scanraw")
+        time.sleep(0.3)
+        self.assertIn("Starting scan...", s.screen())
+        self.assert_quits_at_once(s)
+        # The block was never finished reading: no file.
+        self.assertEqual(self.csv_files(s), [])
+
+
+    def test_a_slow_block_moves_the_gauge_and_redraws_on_a_resize(self):
+        # 16-byte pieces 100 ms apart: about 2 s for the block.
+        s = self.start_scan("--chunk", "16", "--pause-ms", "100")
+        s.simulator.wait_command("scanraw")
+        filled = []
+        resized = False
+        deadline = time.monotonic() + SCAN_TIMEOUT
+        while time.monotonic() < deadline:
+            screen = s.screen()
+            if RESULTS in screen:
+                break
+            value = s.gauge_filled()
+            if value is not None and "Starting scan..." in screen:
+                filled.append(value)
+            if len(filled) == 5 and not resized:
+                # Halfway through the block: a new size is drawn at once, and
+                # the gauge goes on from there.
+                s.resize(100, 30)
+                s.wait_for(whole_frame(100, 30, "Starting scan..."),
+                           what="the Scanning screen redrawn at 100x30")
+                resized, filled = True, []
+            time.sleep(0.05)
+        self.assertTrue(resized, "the block ended before the resize")
+        self.assertEqual(filled, sorted(filled), "the gauge went back")
+        self.assertGreaterEqual(len(set(filled)), 3, f"the gauge hardly moved: {filled}")
+        s.resize(80, 24)
+        self.assertIn(SUMMARY, s.wait_for(RESULTS))
+        self.assertEqual(self.csv_files(s), [WHOLE_CSV])
+        self.assert_quits_at_once(s)
+
+
+    def test_q_quits_at_once_while_the_block_is_slow(self):
+        s = self.start_scan("--chunk", "16", "--pause-ms", "200")
+        s.simulator.wait_command("scanraw")
+        time.sleep(0.5)
+        self.assertIn("Starting scan...", s.screen())
+        self.assert_quits_at_once(s)
+        self.assertEqual(self.csv_files(s), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
