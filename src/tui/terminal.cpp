@@ -25,6 +25,9 @@ namespace {
 // A Terminal object exists / the terminal is in curses mode (not restored).
 std::atomic<bool> g_open{false};
 std::atomic<bool> g_active{false};
+// The cursor was hidden at set-up (a terminal may have no way to hide it, and
+// then none to show it either).
+std::atomic<bool> g_cursor_hidden{false};
 
 constexpr int kEscDelayMs = 25;
 constexpr std::size_t kColors = 6;  // the values of Color
@@ -193,7 +196,7 @@ std::expected<Terminal, TerminalError> Terminal::open(std::FILE* out, std::FILE*
   keypad(stdscr, TRUE);
   intrflush(stdscr, FALSE);
   set_escdelay(kEscDelayMs);
-  curs_set(0);
+  g_cursor_hidden = curs_set(0) != ERR;
   if (has_colors() && start_color() == OK) {
     impl->colours = true;
     impl->default_colours = use_default_colors() == OK;
@@ -252,6 +255,15 @@ std::expected<std::optional<Key>, TerminalError> Terminal::read_key(
   }
   if (kind == KEY_CODE_YES && ch == KEY_RESIZE)
     return std::nullopt;
+  if (kind == OK && ch == 0x1B) {
+    // Alt with a key arrives as Esc directly followed by that key; modifiers
+    // are not looked at, so it counts as the key alone.
+    wtimeout(stdscr, 0);
+    wint_t next = 0;
+    const int next_kind = wget_wch(stdscr, &next);
+    if (next_kind != ERR)
+      return key_of(next_kind, next);
+  }
   return key_of(kind, ch);
 }
 
@@ -263,7 +275,7 @@ Terminal::RestoreOutcome Terminal::restore() noexcept {
   RestoreOutcome outcome;
   if (!g_active.exchange(false))
     return outcome;
-  if (curs_set(1) == ERR)
+  if (g_cursor_hidden.exchange(false) && curs_set(1) == ERR)
     outcome.cursor = TerminalError{"the terminal cannot show its cursor"};
   if (endwin() == ERR)
     outcome.screen = TerminalError{"the terminal's normal mode could not be set back"};
@@ -273,7 +285,8 @@ Terminal::RestoreOutcome Terminal::restore() noexcept {
 void restore_terminal() noexcept {
   if (!g_active.exchange(false))
     return;
-  curs_set(1);
+  if (g_cursor_hidden.exchange(false))
+    curs_set(1);
   endwin();
 }
 

@@ -130,6 +130,7 @@ TEST_F(TerminalOnPty, KeyPresses) {
   EXPECT_EQ(key("é"), Key::character(U'é'));
   EXPECT_EQ(key("\x03"), Key{KeyCode::Other});     // Ctrl+C arrives as a key
   EXPECT_EQ(key("\x1b[3~"), Key{KeyCode::Other});  // Delete
+  EXPECT_EQ(key("\x1bj"), Key::character(U'j'));   // Alt+j: modifiers are not looked at
 
   // Esc alone comes after the short escape delay, not after a second.
   const auto start = std::chrono::steady_clock::now();
@@ -150,6 +151,17 @@ TEST_F(TerminalOnPty, ClosedInputIsAnError) {
   const auto k = t.read_key(200ms);
   ASSERT_FALSE(k.has_value());
   EXPECT_EQ(k.error().message, "the terminal input has closed");
+}
+
+// A terminal type without cursor visibility control: nothing was hidden, so
+// giving the terminal back reports no failure to show the cursor.
+TEST_F(TerminalOnPty, NoCursorControlIsNoRestoreFailure) {
+  setenv("TERM", "vt100", 1);
+  Terminal& t = open();
+  ASSERT_TRUE(t.draw([](Buffer&, Rect) {}));
+  const Terminal::RestoreOutcome outcome = t.restore();
+  EXPECT_FALSE(outcome.cursor.has_value());
+  EXPECT_FALSE(outcome.screen.has_value());
 }
 
 TEST_F(TerminalOnPty, RestoreIsIdempotent) {
