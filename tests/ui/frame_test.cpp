@@ -10,6 +10,7 @@
 #include <fstream>
 #include <limits>
 #include <stdexcept>
+#include <thread>
 
 #include "structs/logging.hpp"
 #include "ui/failure_texts.hpp"
@@ -148,6 +149,40 @@ TEST(ScanningFrame, MovesToResultsWithThePoints) {
   EXPECT_EQ(app.chart_data, points);
   EXPECT_TRUE(fails_with<ui_error::NoReturnData>(info_of(app).take_return_data()));
   EXPECT_FALSE(app.quit_requested);
+}
+
+// The scan runs on its own thread: it publishes as the scan does (message,
+// info, rising progress, the points, 100, the outcome last) while this thread
+// draws Scanning frames until the points are taken.
+TEST(ScanningFrame, TakesThePointsFromAScanThread) {
+  AppState app = scanning_state();
+  std::vector<ScanPoint> points(5000);
+  for (std::size_t i = 0; i < points.size(); ++i)
+    points[i] = {240.0 + static_cast<double>(i) * 0.144, -90.0 + static_cast<double>(i % 40)};
+  std::thread scan([record = info_of(app), points] {
+    record.set_scan_message("Reading scan data...");
+    record.set_scan_info("tinySA4\nHW Version:V0.4.5.1");
+    for (std::uint64_t progress = 20; progress <= 99; ++progress) {
+      record.set_progress(progress);
+      std::this_thread::yield();
+    }
+    record.set_return_data(points);
+    record.set_progress(100);
+    record.set_connection_status(ConnectionStatus::ClosedWithSuccess);
+  });
+  std::uint64_t last_seen = 0;
+  for (int frames = 0; app.ui_state == Screen::Scanning && frames < 1'000'000; ++frames) {
+    frame(app);
+    const std::uint64_t seen =
+        static_cast<std::uint64_t>(app.progress_gauge->ratio() * 100.0 + 0.5);
+    EXPECT_GE(seen, last_seen);
+    last_seen = seen;
+  }
+  scan.join();
+  EXPECT_EQ(app.ui_state, Screen::Results);
+  EXPECT_EQ(app.chart_data, points);
+  frame(app);
+  EXPECT_EQ(app.ui_state, Screen::Results);
 }
 
 TEST(ScanningFrame, ProgressOver99WithoutPointsFails) {
