@@ -22,10 +22,10 @@ inline constexpr std::string_view kMain = "kestrel";
 inline constexpr std::string_view kScan = "kestrel::scan";
 inline constexpr std::string_view kUi = "kestrel::ui";
 
-// The system's level specification.
+// The log levels the system writes: info and above everywhere.
 inline constexpr std::string_view kLogSpec = "info, my::critical::module=trace";
 
-// A parsed level specification: a default level, then module-path prefixes
+// Parsed log levels: a default level, then module-path prefixes
 // with their own levels. A prefix matches a module path equal to it or
 // continuing it after "::"; the longest matching prefix wins, and a later
 // entry wins over an earlier one of the same prefix.

@@ -1,4 +1,4 @@
-// The logging facade: level specifications, the line format, the buffered
+// The logging facade: level texts, the line format, the buffered
 // file with its one-second flusher, and records from two threads.
 
 #include <chrono>
@@ -32,7 +32,7 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-TEST(LogSpec, SystemSpecification) {
+TEST(LogSpec, SystemLevels) {
   auto spec = parse_log_spec(kLogSpec);
   ASSERT_TRUE(spec);
   EXPECT_EQ(spec->default_level, Level::Info);
@@ -92,7 +92,7 @@ TEST_F(LogFile, LinesHaveLevelModuleAndMessage) {
             "INFO [other::place] elsewhere\n");
 }
 
-TEST_F(LogFile, SystemSpecificationKeepsErrorWarnInfo) {
+TEST_F(LogFile, SystemLevelsKeepErrorWarnInfo) {
   ASSERT_TRUE(start(file()));
   EXPECT_TRUE(enabled(Level::Info, kUi));
   EXPECT_FALSE(enabled(Level::Debug, kScan));
