@@ -292,13 +292,16 @@ class Session:
                     found.append(text.strip())
         return found
 
-    def gauge_filled(self):
-        """How many cells of the Scanning screen's progress line are filled
-        (drawn blue); None when no progress line is shown."""
+    def gauge(self):
+        """The Scanning screen's progress line as (filled cells, all cells):
+        the line after the label, filled in blue; None when none is shown."""
         for line in self.styled_screen().splitlines():
             runs = _sgr_runs(line)
             if any("Progress:" in text for text, _, _ in runs):
-                return sum(len(text) for text, foreground, _ in runs if foreground == BLUE)
+                line_runs = [(text, foreground) for text, foreground, _ in runs
+                             if "─" in text]
+                return (sum(len(text) for text, foreground in line_runs if foreground == BLUE),
+                        sum(len(text) for text, _ in line_runs))
         return None
 
     def program_pid(self):

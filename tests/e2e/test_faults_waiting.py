@@ -19,7 +19,7 @@ class Waiting(FaultTestCase):
         waiting = s.wait_for(whole_frame(100, 30, "Starting scan..."),
                              what="the Scanning screen redrawn at 100x30")
         self.assertIn("Progress:", waiting)
-        self.assertGreater(s.gauge_filled(), 0)
+        self.assertGreater(s.gauge()[0], 0)
         self.failure_screen(
             s, RECEIVING_INTERRUPTED,
             "ParseEnd(\"The returned data doesn't have the right end char\"))",
@@ -49,9 +49,9 @@ class Waiting(FaultTestCase):
             screen = s.screen()
             if RESULTS in screen:
                 break
-            value = s.gauge_filled()
-            if value is not None and "Starting scan..." in screen:
-                filled.append(value)
+            gauge = s.gauge()
+            if gauge is not None and "Starting scan..." in screen:
+                filled.append(gauge[0])
             if len(filled) == 5 and not resized:
                 # Halfway through the block: a new size is drawn at once, and
                 # the gauge goes on from there.

@@ -2,6 +2,7 @@
 chart, a CSV line and a log line per point, and the program's peak memory."""
 
 import re
+import time
 import unittest
 
 from harness import KestrelTestCase, sanitized
@@ -79,6 +80,25 @@ class LargestScan(KestrelTestCase):
         self.assertEqual(len(decoded), POINTS)
         self.assertEqual([int(i) for i, _ in decoded], list(range(POINTS)))
         self.assertEqual([values for _, values in decoded], lines)
+
+    def test_q_quits_at_once_while_a_million_points_are_decoded(self):
+        s = self.session(ports=["ttyACM0"],
+                         config=config_text("/dev/ttyACM0", 3000000, START, STOP, POINTS, 1),
+                         simulator_args=[])
+        s.reach_parameters()
+        s.send("Enter")
+        # The gauge nearly full: the block is in, and the scan thread decodes
+        # it and logs a line per point (unless it was quicker than this poll).
+        s.wait_for(lambda screen: RESULTS in screen or nearly_full(s.gauge()),
+                   timeout=LARGE_SCAN_TIMEOUT, what="the block read")
+        started = time.monotonic()
+        s.send("q")
+        self.assert_normal_exit(s)
+        self.assertLess(time.monotonic() - started, 1.5)
+
+
+def nearly_full(gauge):
+    return gauge is not None and gauge[0] >= 0.9 * gauge[1]
 
 
 if __name__ == "__main__":
