@@ -50,6 +50,7 @@ class FaultTestCase(KestrelTestCase):
         self.assertIn("Last status: ConnectionFailure", screen)
         self.assertEqual(re.search(r"Last message: (.*?) *│", screen).group(1), message)
         self.assertIn(f"Error: ScanError({error}", screen)
+        self.assertIn(" => An error occured while trying to scan: ", screen)
         return screen
 
     def csv_files(self, s):

@@ -27,7 +27,6 @@ class Waiting(FaultTestCase):
         self.assertEqual(self.csv_files(s), [b""])
         self.assert_quits_at_once(s, "Enter")
 
-
     def test_q_quits_at_once_while_the_block_stalls(self):
         s = self.start_scan("--stall-after", "200")
         s.simulator.wait_command("scanraw")
@@ -36,7 +35,6 @@ class Waiting(FaultTestCase):
         self.assert_quits_at_once(s)
         # The block was never finished reading: no file.
         self.assertEqual(self.csv_files(s), [])
-
 
     def test_a_slow_block_moves_the_gauge_and_redraws_on_a_resize(self):
         # 16-byte pieces 100 ms apart: about 2 s for the block.
@@ -67,7 +65,6 @@ class Waiting(FaultTestCase):
         self.assertIn(SUMMARY, s.wait_for(RESULTS))
         self.assertEqual(self.csv_files(s), [WHOLE_CSV])
         self.assert_quits_at_once(s)
-
 
     def test_q_quits_at_once_while_the_block_is_slow(self):
         s = self.start_scan("--chunk", "16", "--pause-ms", "200")
