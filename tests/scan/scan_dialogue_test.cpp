@@ -260,6 +260,27 @@ TEST_F(ScanDialogue, BlockFailuresLeaveTheirCellsAndTheCsvFile) {
   }
 }
 
+// The line is lost after some commands were answered: the next write fails,
+// the scan ends with SendError, and no block is read or CSV file made.
+TEST_F(ScanDialogue, ALostLineDuringSetUpFailsAtTheNextWrite) {
+  // The pause after each reply gives the instrument time to hang up first.
+  set_scan_pacing({1ms, 1ms, 100ms, 250ms});
+  struct Case {
+    std::size_t answered;
+    std::string_view message;
+  };
+  for (const Case c : {Case{2, "Setting up repeat"}, Case{11, "Starting scan..."}}) {
+    sim::Simulator sim({.hang_up_after_commands = c.answered});
+    const ConnectionInfo info = record(sim.port_name());
+    scan(info);
+    expect_failure(info, "SendError");
+    EXPECT_EQ(sim.commands().size(), c.answered);
+    EXPECT_EQ(info.get_scan_message(), c.message);
+    EXPECT_FALSE(info.take_return_data().has_value());
+    EXPECT_TRUE(csv_files().empty());
+  }
+}
+
 TEST_F(ScanDialogue, ALostLineAtResumeFailsAfterThePublication) {
   // The instrument hangs up once the whole block is sent, before its prompt.
   sim::Simulator sim({.hang_up_after = 101 * 3 + 2});
