@@ -6,7 +6,7 @@ import time
 import unittest
 from pathlib import Path
 
-from harness import SCAN_TIMEOUT, KestrelTestCase
+from harness import SCAN_TIMEOUT, KestrelTestCase, whole_frame
 from test_start import config_text
 
 HELP = "Use ↓↑ to move, ←→ to change status widget and ↲ to validate configuration."
@@ -97,21 +97,12 @@ class Exit(KestrelTestCase):
 
     def test_a_window_resize_redraws_the_screen(self):
         s = self.on_selection()
-
-        def frame_of(width, height):
-            # A whole frame of that size: the help line complete on the last
-            # row, the list titles on top, the boxes spread over the width.
-            def check(screen):
-                lines = screen.splitlines()
-                widest = max(len(line.rstrip()) for line in lines)
-                return (len(lines) == height and HELP in lines[-1] and "COM Ports" in screen
-                        and width - 12 < widest <= width)
-            return check
-
         for width, height in ((100, 30), (78, 20)):
             s.resize(width, height)
-            screen = s.wait_for(frame_of(width, height), what=f"a frame of {width}x{height}")
+            screen = s.wait_for(whole_frame(width, height, "COM Ports"),
+                                what=f"a frame of {width}x{height}")
             self.assertIn("/dev/ttyACM0", screen)
+            self.assertIn(HELP, screen.splitlines()[-1])
         s.send("q")
         self.assert_normal_exit(s)
 
