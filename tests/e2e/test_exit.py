@@ -1,10 +1,9 @@
-"""Leaving the program from every screen, and a window resize."""
+"""Leaving the program from every screen, by a signal, and a window resize."""
 
 import os
 import signal
 import time
 import unittest
-from pathlib import Path
 
 from harness import SCAN_TIMEOUT, KestrelTestCase, whole_frame
 from test_start import config_text
@@ -90,7 +89,7 @@ class Exit(KestrelTestCase):
         for number in (signal.SIGTERM, signal.SIGHUP):
             with self.subTest(signal=number.name):
                 s = self.on_parameters()
-                os.kill(kestrel_pid(s.pane_pid), number)
+                os.kill(s.program_pid(), number)
                 # The shell reports a process ended by signal N as 128 + N.
                 self.assert_normal_exit(s, status=128 + number)
                 s.close()
@@ -105,30 +104,6 @@ class Exit(KestrelTestCase):
             self.assertIn(HELP, screen.splitlines()[-1])
         s.send("q")
         self.assert_normal_exit(s)
-
-
-def kestrel_pid(ancestor):
-    """The pid of the kestrel process that runs below `ancestor`."""
-    parents = {}
-    for entry in Path("/proc").iterdir():
-        if entry.name.isdigit():
-            try:
-                stat = (entry / "stat").read_text()
-            except OSError:
-                continue
-            # The command name is in parentheses and may hold blanks.
-            name = stat[stat.index("(") + 1 : stat.rindex(")")]
-            parent = int(stat[stat.rindex(")") + 2 :].split()[1])
-            parents[int(entry.name)] = (name, parent)
-    for pid, (name, _) in parents.items():
-        if name != "kestrel":
-            continue
-        up = pid
-        while up in parents and up != ancestor:
-            up = parents[up][1]
-        if up == ancestor:
-            return pid
-    raise AssertionError("no kestrel process below the pane")
 
 
 if __name__ == "__main__":
