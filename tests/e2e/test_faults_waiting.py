@@ -62,7 +62,9 @@ class Waiting(FaultTestCase):
         self.assertEqual(filled, sorted(filled), "the gauge went back")
         self.assertGreaterEqual(len(set(filled)), 3, f"the gauge hardly moved: {filled}")
         s.resize(80, 24)
-        self.assertIn(SUMMARY, s.wait_for(RESULTS))
+        # The whole Results frame at the size given back, its summary on top.
+        s.wait_for(lambda screen: RESULTS in screen and SUMMARY in screen,
+                   what="the Results screen with its summary")
         self.assertEqual(self.csv_files(s), [WHOLE_CSV])
         self.assert_quits_at_once(s)
 
