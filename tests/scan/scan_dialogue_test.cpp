@@ -118,14 +118,15 @@ TEST_F(ScanDialogue, AFullScanPublishesItsPointsAndCsvThenSucceeds) {
   EXPECT_EQ(info.get_scan_message(), "Scan finished");
   EXPECT_EQ(info.get_scan_info(), scan_info_of(behaviour));
 
-  // The progress only goes back once, from the set-up's 22 to the block's 20,
-  // moves through the block, and ends at 100.
+  // The progress only goes back once, from the set-up's 22 to the block's
+  // start (20, or a little more when the next read came before the poll saw
+  // the 20), moves through the block, and ends at 100.
   int drops = 0;
   for (std::size_t i = 1; i < progress.size(); ++i) {
     if (progress[i] < progress[i - 1]) {
       ++drops;
       EXPECT_EQ(progress[i - 1], 22u);
-      EXPECT_EQ(progress[i], 20u);
+      EXPECT_GE(progress[i], 20u);
     }
   }
   EXPECT_LE(drops, 1);
