@@ -6,9 +6,8 @@ import time
 import unittest
 
 from harness import SCAN_TIMEOUT, KestrelTestCase, whole_frame
-from test_start import config_text
+from test_start import HELP, config_text
 
-HELP = "Use ↓↑ to move, ←→ to change status widget and ↲ to validate configuration."
 CONFIG = config_text("/dev/ttyACM0", 115200, 240, 960, 101, 1)
 
 
@@ -98,10 +97,12 @@ class Exit(KestrelTestCase):
         s = self.on_selection()
         for width, height in ((100, 30), (78, 20)):
             s.resize(width, height)
-            screen = s.wait_for(whole_frame(width, height, "COM Ports"),
-                                what=f"a frame of {width}x{height}")
+            # The new frame is drawn from the top down: its last row, the help
+            # line, comes last.
+            frame = whole_frame(width, height, "COM Ports")
+            screen = s.wait_for(lambda screen: frame(screen) and HELP in screen.splitlines()[-1],
+                                what=f"a frame of {width}x{height} down to its help line")
             self.assertIn("/dev/ttyACM0", screen)
-            self.assertIn(HELP, screen.splitlines()[-1])
         s.send("q")
         self.assert_normal_exit(s)
 

@@ -9,6 +9,9 @@ from pathlib import Path
 from harness import KESTREL, SANDBOX, KestrelTestCase
 
 
+HELP = "Use ↓↑ to move, ←→ to change status widget and ↲ to validate configuration."
+
+
 def config_text(port, baudrate, start, stop, points, repeat):
     return (
         f'port = "{port}"\nbaudrate = {baudrate}\nstart_frequency = {start}\n'
@@ -25,8 +28,11 @@ def input_values(screen):
 
 class FirstScreen(KestrelTestCase):
     def selection_screen(self, **kwargs):
+        """A session and its first screen, whole: drawn from the top down, it
+        ends with the help line."""
         session = self.session(**kwargs)
-        screen = session.wait_for(lambda s: "COM Ports" in s and "Baudrate" in s)
+        screen = session.wait_for(lambda s: "COM Ports" in s and "Baudrate" in s and HELP in s,
+                                  what="the whole first screen")
         return session, screen
 
     def test_lists_the_ports_in_listing_order_and_prefers_ttyACM0(self):
@@ -37,7 +43,6 @@ class FirstScreen(KestrelTestCase):
         self.assertLess(rows["/dev/ttyS16"], rows["/dev/ttyUSB0"])
         for rate in ("19200", "115200", "3000000"):
             self.assertIn(rate, screen)
-        self.assertIn("Use ↓↑ to move, ←→ to change status widget and ↲ to validate", screen)
         self.assertCountEqual(session.highlighted(), ["/dev/ttyACM0", "115200"])
 
     def test_a_later_candidate_wins_over_the_first_port(self):
