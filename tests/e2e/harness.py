@@ -134,13 +134,26 @@ def sanitized():
 
 
 def whole_frame(width, height, title):
-    """A test of the screen text: a whole frame of that size that holds
-    `title`, its boxes spread over the width."""
+    """A test of the screen text: a frame of that size that holds `title`, its
+    boxes spread over the width. A frame reaches the screen from the top
+    down, possibly in several pieces: a test that reads lower rows waits for
+    them too."""
     def check(screen):
         lines = screen.splitlines()
         widest = max((len(line.rstrip()) for line in lines), default=0)
         return len(lines) == height and title in screen and width - 12 < widest <= width
     return check
+
+
+def parameters_drawn(screen):
+    """A test of the screen text: the Parameters screen drawn whole. Its frame
+    replaces the boxes of the screen before row by row from the top, so it is
+    whole once its four inputs are closed below their values and nothing of
+    the earlier boxes is left further down."""
+    lines = screen.splitlines()
+    row = next((i for i, line in enumerate(lines) if "Start Frequency" in line), None)
+    return (row is not None and row + 2 < len(lines) and lines[row + 2].count("┘") == 4
+            and not any(piece in line for line in lines[row + 3:] for piece in "│└┘"))
 
 
 def _children(pid):
@@ -374,11 +387,15 @@ class Session:
         finally:
             os.close(fd)
 
+    def wait_parameters(self):
+        """Waits for the Parameters screen drawn whole; returns it."""
+        return self.wait_for(parameters_drawn, what="the whole Parameters screen")
+
     def reach_parameters(self):
-        """From the first screen on to the Parameters screen; returns it."""
+        """From the first screen on to the Parameters screen; returns it, whole."""
         self.wait_for("COM Ports")
         self.send("Enter")
-        return self.wait_for("Start Frequency")
+        return self.wait_parameters()
 
     def reach_failure(self, timeout=10.0):
         """Enter on Parameters, then the Failure screen; returns it."""

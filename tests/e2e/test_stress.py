@@ -65,10 +65,10 @@ class Stress(KestrelTestCase):
         s.wait_for(SELECTION)
         self.each(s, SELECTION)
         s.send("Enter")
-        self.assertEqual(input_values(s.wait_for(PARAMETERS)), ["240", "960", "101", "1"])
+        self.assertEqual(input_values(s.wait_parameters()), ["240", "960", "101", "1"])
         self.each(s, PARAMETERS)
         # The keys reached the program: the inputs were stepped.
-        self.assertNotEqual(input_values(s.screen()), ["240", "960", "101", "1"])
+        self.assertNotEqual(input_values(s.wait_parameters()), ["240", "960", "101", "1"])
         s.send("q")
         self.assert_normal_exit(s)
         self.assertEqual(s.file("config.toml").decode(), CONFIG)  # no scan was started
