@@ -50,10 +50,13 @@ class Scan(KestrelTestCase):
             self.assertIn("Operation", scanning)
             self.assertIn("TinySA Info", scanning)
             self.assertIn("tinySA4_v1.4-177-gsim0042", scanning)
-        results = s.wait_for(SUMMARY, timeout=SCAN_TIMEOUT)
+        # The summary tops the Results frame, drawn from the top down, and the
+        # closing line ends it.
+        results = s.wait_for(
+            lambda screen: SUMMARY in screen and "Scan finished, press ↲ or q to exit" in screen,
+            timeout=SCAN_TIMEOUT, what="the whole Results screen")
         for label in ("240MHz", "600MHz", "960MHz", "-128dbm", "-64dbm", "0dbm"):
             self.assertIn(label, results)
-        self.assertIn("Scan finished, press ↲ or q to exit", results)
         self.assertIn("•", results)  # the chart's dots
         s.send("Enter")
         self.assert_normal_exit(s)
