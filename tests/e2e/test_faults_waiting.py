@@ -19,8 +19,11 @@ class Waiting(FaultTestCase):
         s.simulator.wait_command("scanraw")
         time.sleep(0.5)  # the 200 bytes are in, the time-out runs
         s.resize(100, 30)
-        waiting = s.wait_for(whole_frame(100, 30, "Starting scan..."),
-                             what="the Scanning screen redrawn at 100x30")
+        # Drawn from the top down, the new frame is whole once the bottom of
+        # its last box, the instrument's, is there.
+        scanning = whole_frame(100, 30, "Starting scan...")
+        waiting = s.wait_for(lambda screen: scanning(screen) and screen.count("└") == 2,
+                             what="the Scanning screen redrawn whole at 100x30")
         self.assertIn("Progress:", waiting)
         self.assertGreater(s.gauge()[0], 0)
         self.failure_screen(
