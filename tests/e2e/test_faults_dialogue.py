@@ -17,7 +17,8 @@ class Dialogue(FaultTestCase):
         # replaced, the control characters left out, the screen not cleared),
         # the block's preamble skips them.
         s = self.start_scan("--garbage", r"\x00\xff\x1b[2J\x07#noise\r\n")
-        scanning = s.wait_for("HW Version", timeout=SCAN_TIMEOUT)
+        # The identification is drawn from the top down: its last line comes last.
+        scanning = s.wait_for("Frequency range 100 kHz - 960 MHz", timeout=SCAN_TIMEOUT)
         self.assertTrue(whole_frame(80, 24, "Operation")(scanning), scanning)
         self.assertEqual(scanning.count("│\ufffd[2J#noise "), 2, scanning)
         screen = s.wait_for(RESULTS, timeout=SCAN_TIMEOUT)
@@ -41,7 +42,9 @@ class Dialogue(FaultTestCase):
         # second is dropped with the chunk that holds the first prompt, so the
         # block request gets its own answer and the scan succeeds.
         s = self.start_scan("--twice", "--twice-pause-ms", "120")
-        scanning = s.wait_for("HW Version", timeout=SCAN_TIMEOUT)
+        # Both copies, down to the second one's last line.
+        scanning = s.wait_for(lambda screen: screen.count("HW Version") == 2,
+                              timeout=SCAN_TIMEOUT, what="the version shown twice")
         self.assertEqual(scanning.count("tinySA4_v1.4-177-gsim0042"), 2, scanning)
         self.assertNotIn("tinySA ULTRA", scanning)
         self.assertIn(SUMMARY, s.wait_for(RESULTS, timeout=SCAN_TIMEOUT))
