@@ -28,6 +28,8 @@ SIMULATOR = os.environ.get("TINYSA_SIM", "")
 SANDBOX = Path(__file__).resolve().with_name("kestrel-sandbox")
 
 WIDTH, HEIGHT = 80, 24
+# The last row of the Selection and Parameters screens.
+HELP = "Use ↓↑ to move, ←→ to change status widget and ↲ to validate configuration."
 # A whole scan of a few hundred points takes about five seconds of fixed
 # pauses in the command dialogue, and a silent instrument several time-outs.
 SCAN_TIMEOUT = 30.0
@@ -386,6 +388,12 @@ class Session:
                 time.sleep(0.01)
         finally:
             os.close(fd)
+
+    def wait_selection(self):
+        """Waits for the Selection screen drawn whole, down to its help line
+        (a frame reaches the screen from the top down); returns it."""
+        return self.wait_for(lambda screen: "COM Ports" in screen and HELP in screen,
+                             what="the whole Selection screen")
 
     def wait_parameters(self):
         """Waits for the Parameters screen drawn whole; returns it."""

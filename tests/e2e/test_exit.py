@@ -5,8 +5,8 @@ import signal
 import time
 import unittest
 
-from harness import SCAN_TIMEOUT, KestrelTestCase, whole_frame
-from test_start import HELP, config_text
+from harness import HELP, SCAN_TIMEOUT, KestrelTestCase, whole_frame
+from test_start import config_text
 
 CONFIG = config_text("/dev/ttyACM0", 115200, 240, 960, 101, 1)
 

@@ -49,7 +49,7 @@ class LargestScan(KestrelTestCase):
         s = self.session(ports=["ttyACM0"],
                          config=config_text("/dev/ttyACM0", 3000000, START, STOP, POINTS, 1),
                          simulator_args=[])
-        s.wait_for("COM Ports")
+        s.wait_selection()
         self.assertCountEqual(s.highlighted(), ["/dev/ttyACM0", "3000000"])
         self.assertEqual(input_values(s.reach_parameters()), ["240", "960", "1000001", "1"])
         s.send("Enter")
