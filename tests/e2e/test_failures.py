@@ -9,7 +9,7 @@ from test_start import config_text
 class FailureScreen(KestrelTestCase):
     def test_enter_with_no_port_ends_on_failure_with_no_port_selected(self):
         s = self.session()  # the listing finds no serial port at all
-        self.assertNotIn("/dev/", s.wait_for("COM Ports"))
+        self.assertNotIn("/dev/", s.wait_selection())
         s.reach_parameters()
         screen = s.reach_failure()
         self.assertIn("No connection port was selected", screen)
