@@ -249,13 +249,14 @@ TEST(Simulator, HangsUpOnceTheLastCommandIsAnswered) {
   EXPECT_NE(written.error().kind(), IoErrorKind::TimedOut);
 }
 
-TEST(Simulator, StreamsTheLargestScanQuickly) {
+// The whole block, read as the scan reads it: no read waits out its time-out
+// on the way, or the answer would stop short.
+TEST(Simulator, StreamsTheLargestScanWithoutStalling) {
   Simulator sim;
   Client c(sim, 3000ms);
-  auto t0 = Clock::now();
   c.send("scanraw 240000000 960000000 1000001");
-  Bytes got = c.answer(nullptr, 64);  // read as the scan reads it
-  EXPECT_LT(Clock::now() - t0, 10s);
+  Bytes got = c.answer(nullptr, 64);
+  EXPECT_FALSE(c.last_error().has_value()) << c.last_error()->display();
   const std::string echo = "scanraw 240000000 960000000 1000001\r\n";
   ASSERT_EQ(got.size(), echo.size() + 1 + 3'000'003 + 1 + kPrompt.size());
   EXPECT_EQ(Bytes(got.begin() + echo.size(), got.end() - kPrompt.size()),
