@@ -97,25 +97,21 @@ std::expected<SerialPort, SerialError> SerialPort::open(const std::string& name,
   if (fd.get() < 0) {
     return std::unexpected(SerialError::from_errno(errno));
   }
-  // The lock keeps out other programs that lock (root is not stopped by
-  // TIOCEXCL); TIOCEXCL keeps out everyone else.
+  // The lock keeps out every other program that locks the port, and goes
+  // with the descriptor however the process ends. Exclusive mode (TIOCEXCL)
+  // is not used: it belongs to the tty and would outlive a process that ends
+  // mid-scan, refusing the port to every later user but root.
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     return std::unexpected(SerialError::from_errno(errno == EWOULDBLOCK ? EBUSY : errno));
   }
-  if (::ioctl(fd.get(), TIOCEXCL) != 0) {
-    return std::unexpected(SerialError::from_errno(errno));
-  }
   if (int err = detail::set_raw_line(fd.get(), baud); err != 0) {
-    ::ioctl(fd.get(), TIOCNXCL);
     return std::unexpected(SerialError::from_errno(err));
   }
   // Devices without modem lines (pseudo-terminals, some adapters) refuse this.
   int lines = TIOCM_DTR | TIOCM_RTS;
   if (::ioctl(fd.get(), TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL &&
       errno != EIO) {
-    int err = errno;
-    ::ioctl(fd.get(), TIOCNXCL);
-    return std::unexpected(SerialError::from_errno(err));
+    return std::unexpected(SerialError::from_errno(errno));
   }
   return SerialPort(fd.release(), name, timeout);
 }
@@ -135,9 +131,6 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
 
 SerialPort::~SerialPort() {
   if (fd_ >= 0) {
-    // Exclusive mode belongs to the tty, not to this descriptor: clear it so
-    // that the next program can open the port.
-    ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);
   }
 }

@@ -21,8 +21,9 @@ class SerialPort {
  public:
   // Opens `name` at `baud` bits per second: raw binary, 8 data bits, no
   // parity, one stop bit, no flow control, receiver on, DTR and RTS off where
-  // the device has them, exclusive use (a second open fails while this one
-  // lives). A name without '/' is looked up in /dev. Reads and writes time out
+  // the device has them, locked for exclusive use (a second open, by this or
+  // any program that locks, fails while this one lives; the lock goes with
+  // the process). A name without '/' is looked up in /dev. Reads and writes time out
   // after `timeout`. On failure the error has the system's kind and text
   // (NoDevice for a name that does not exist) and nothing stays open.
   static std::expected<SerialPort, SerialError> open(const std::string& name, std::uint32_t baud,
