@@ -250,30 +250,6 @@ std::expected<void, IoError> errno_error() {
   return std::unexpected(IoError::from_errno(errno));
 }
 
-// Fills the new file `tmp` (named `name`, beside `target`) and renames it over
-// `target`, so the old content stays whole until the new one is complete. The
-// new file takes the mode and owner of the old one; it is removed on failure.
-std::expected<void, IoError> write_and_rename(UniqueFd& tmp, const std::string& name,
-                                              const fs::path& target, const struct stat& old,
-                                              std::string_view text) {
-  auto failed = [&](IoError e) {
-    ::unlink(name.c_str());
-    return std::expected<void, IoError>(std::unexpected(std::move(e)));
-  };
-  if (::fchmod(tmp.get(), old.st_mode & 07777) != 0)
-    return failed(IoError::from_errno(errno));
-  if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
-    [[maybe_unused]] int ignored = ::fchown(tmp.get(), old.st_uid, old.st_gid);  // best effort
-  }
-  if (auto written = write_all(tmp.get(), text); !written)
-    return failed(written.error());
-  if (::fsync(tmp.get()) != 0 || !tmp.close())
-    return failed(IoError::from_errno(errno));
-  if (::rename(name.c_str(), target.c_str()) != 0)
-    return failed(IoError::from_errno(errno));
-  return {};
-}
-
 // Writes the text into `file`, emptied first when it is a regular file (a
 // FIFO or a device is written as it is).
 std::expected<void, IoError> rewrite_in_place(UniqueFd& file, const struct stat& old,
@@ -287,17 +263,36 @@ std::expected<void, IoError> rewrite_in_place(UniqueFd& file, const struct stat&
   return {};
 }
 
-// Writes the text into config.toml, opened (not emptied) as `file`: through a
-// new file renamed over it, or in place when its folder may not be changed.
-// Only a regular file is replaced: a FIFO or a device (also behind a link)
-// is written in place, never swapped for a file.
+// Gives the new file `tmp` the mode of `old` and tells whether it now matches
+// `old` in mode, owner and group, so that renaming it over `old` keeps them.
+bool takes_place_of(const UniqueFd& tmp, const struct stat& old) {
+  struct stat fresh;
+  return ::fchmod(tmp.get(), old.st_mode & 07777) == 0 && ::fstat(tmp.get(), &fresh) == 0 &&
+         fresh.st_mode == old.st_mode && fresh.st_uid == old.st_uid && fresh.st_gid == old.st_gid;
+}
+
+// Fills the new file `tmp`, then closes it (reporting a write that failed late).
+std::expected<void, IoError> fill(UniqueFd& tmp, std::string_view text) {
+  if (auto written = write_all(tmp.get(), text); !written)
+    return written;
+  if (::fsync(tmp.get()) != 0 || !tmp.close())
+    return errno_error();
+  return {};
+}
+
+// Writes the text into config.toml, opened (not emptied) as `file`. A regular
+// file with one name is replaced by a new file renamed over it, so the old
+// content stays whole until the new one is complete; this is done only when
+// the new file takes its mode, owner and group. Otherwise, or when the folder
+// refuses the new file or the rename, the file is rewritten in place. A FIFO
+// or a device (also behind a link) is always written in place.
 std::expected<void, IoError> replace_contents(UniqueFd& file, const fs::path& path,
                                               std::string_view text) {
   struct stat old;
   if (::fstat(file.get(), &old) != 0)
     return errno_error();
-  if (!S_ISREG(old.st_mode))
-    return rewrite_in_place(file, old, text);
+  if (!S_ISREG(old.st_mode) || old.st_nlink != 1)
+    return rewrite_in_place(file, old, text);  // a rename would split hard links
   std::error_code ec;
   fs::path target = fs::is_symlink(path, ec) ? fs::canonical(path, ec) : path;
   if (ec)
@@ -306,11 +301,18 @@ std::expected<void, IoError> replace_contents(UniqueFd& file, const fs::path& pa
   std::string name =
       (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
   UniqueFd tmp(::mkostemp(name.data(), O_CLOEXEC));
-  if (tmp)
-    return write_and_rename(tmp, name, target, old, text);
-  if (errno == EACCES || errno == EPERM)
+  if (!tmp)
     return rewrite_in_place(file, old, text);
-  return errno_error();
+  // The new file is kept only when it takes the old one's place unchanged,
+  // filled whole; otherwise it is removed.
+  const bool matches = takes_place_of(tmp, old);
+  auto filled = matches ? fill(tmp, text) : std::expected<void, IoError>();
+  if (matches && filled && ::rename(name.c_str(), target.c_str()) == 0)
+    return {};
+  ::unlink(name.c_str());
+  if (!filled)
+    return filled;  // the old content is still whole
+  return rewrite_in_place(file, old, text);
 }
 
 }  // namespace
@@ -351,11 +353,11 @@ std::expected<void, UiError> save_config(const SavedConfig& config, const fs::pa
   if (!text)
     return std::unexpected(UiError(ui_error::SerializeError{std::move(text.error())}));
 
-  // Opening without emptying proves that config.toml may be written and keeps
-  // its content until the new text is complete.
+  // Opening without emptying proves that config.toml may be written and leaves
+  // its content to replace_contents. A new file gets 0666 less the umask.
   // Non-blocking only for the open: a FIFO without a reader is refused
   // (ENXIO) instead of hanging the interface.
-  UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644));
+  UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
   if (!file || ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK) != 0)
     return std::unexpected(UiError(ui_error::KeyPress{IoError::from_errno(errno)}));
   auto written = replace_contents(file, path, *text);

@@ -24,8 +24,10 @@ struct SavedConfig {
 // ConfigNotFound, OpenOutput or InvalidConfig on failure.
 std::expected<SavedConfig, AppError> load_config(const std::filesystem::path& path = "config.toml");
 
-// Writes the six settings to "config.toml" (or `path`), never leaving the old
-// settings lost on failure. KeyPress or SerializeError on failure.
+// Writes the six settings to "config.toml" (or `path`). A regular file of
+// ours with one name is replaced whole, so a failed save keeps the old
+// settings; any other file is emptied and rewritten in place, where a failed
+// write can lose them. KeyPress or SerializeError on failure.
 std::expected<void, UiError> save_config(const SavedConfig& config,
                                          const std::filesystem::path& path = "config.toml");
 

@@ -82,12 +82,13 @@ class ConfigFile : public ::testing::Test {
     return invalid ? invalid->error : TomlReadError("not InvalidConfig");
   }
 
-  // Saves kOther over the example file of mode `file_mode`, in a folder that
-  // only its owner may change, from a child process; when the tests run as
-  // root the child drops to the user nobody first, so the modes are enforced.
+  // Saves kOther over the example file of mode `file_mode`, in a folder of
+  // mode `dir_mode` (by default one that only its owner may change), from a
+  // child process; when the tests run as root the child drops to the user
+  // nobody first, so the modes are enforced.
   // Returns "ok", "KeyPress <errno>" or another failure description.
-  std::string save_over_example_as_unprivileged(mode_t file_mode) const {
-    ::chmod(dir_.path().c_str(), 0755);
+  std::string save_over_example_as_unprivileged(mode_t file_mode, mode_t dir_mode = 0755) const {
+    ::chmod(dir_.path().c_str(), dir_mode);
     write_file(file(), kExampleText);
     ::chmod(file().c_str(), file_mode);
     int pipe_fds[2];
@@ -246,14 +247,28 @@ TEST_F(ConfigFile, RefusedValuesLeaveTheFileUntouched) {
 }
 
 TEST_F(ConfigFile, ModesAndLinksAreKept) {
-  mode_t old_mask = ::umask(027);
-  ASSERT_TRUE(save_config(kExample, file()));
-  ::umask(old_mask);
-  EXPECT_EQ(std::filesystem::status(file()).permissions(), std::filesystem::perms(0640));
+  // A new file gets 0666 less the umask.
+  for (mode_t mask : {002, 027}) {
+    std::filesystem::remove(file());
+    mode_t old_mask = ::umask(mask);
+    ASSERT_TRUE(save_config(kExample, file()));
+    ::umask(old_mask);
+    EXPECT_EQ(std::filesystem::status(file()).permissions(), std::filesystem::perms(0666 & ~mask));
+  }
 
   ::chmod(file().c_str(), 0600);
   ASSERT_TRUE(save_config(kExample, file()));
   EXPECT_EQ(std::filesystem::status(file()).permissions(), std::filesystem::perms(0600));
+
+  // Both names of a hard-linked file see the new text.
+  const std::filesystem::path twin = dir_ / "twin.toml";
+  std::filesystem::create_hard_link(file(), twin);
+  SavedConfig linked = kOther;
+  linked.repeat = 2;
+  ASSERT_TRUE(save_config(linked, file()));
+  EXPECT_EQ(std::filesystem::hard_link_count(file()), 2u);
+  EXPECT_EQ(value_of(load_config(twin)), linked);
+  std::filesystem::remove(twin);
 
   std::filesystem::path real = dir_ / "real.toml";
   std::filesystem::rename(file(), real);
@@ -282,6 +297,22 @@ TEST_F(ConfigFile, ReadOnlyFileIsKeyPressAndKeepsItsContent) {
 TEST_F(ConfigFile, WritableFileInReadOnlyFolderIsRewrittenInPlace) {
   EXPECT_EQ(save_over_example_as_unprivileged(0666), "ok");
   EXPECT_EQ(value_of(load_config(file())), kOther);
+}
+
+TEST_F(ConfigFile, FileOfAnotherUserInStickyFolderIsRewrittenInPlace) {
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "needs root to save as another user";
+  // As in /tmp: the file may be written by us, but only its owner may rename it.
+  write_file(file(), "");
+  struct stat before {};
+  ASSERT_EQ(::stat(file().c_str(), &before), 0);
+  EXPECT_EQ(save_over_example_as_unprivileged(0666, 01777), "ok");
+  struct stat after {};
+  ASSERT_EQ(::stat(file().c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(value_of(load_config(file())), kOther);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
 }
 
 TEST_F(ConfigFile, FailedWriteKeepsThePreviousSettings) {
