@@ -11,10 +11,14 @@
 #include <curses.h>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "tui/glyphs.hpp"
 
@@ -40,21 +44,53 @@ void use_utf8_locale() {
     std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 
-// True when reading `fd` can bring nothing more: hung up, closed or at EOF.
-bool input_closed(int fd) {
+// After a wait that brought no key: true when the input can bring none any
+// more (end of file, a hung-up or closed terminal). A byte that arrived
+// meanwhile is handed back to ncurses for the next read.
+bool input_ended(int fd) {
   pollfd p{fd, POLLIN, 0};
-  if (poll(&p, 1, 0) < 0)
-    return false;  // interrupted: nothing known yet
+  if (poll(&p, 1, 0) <= 0)
+    return false;  // nothing to read yet (or interrupted)
   if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
     return true;
-  if ((p.revents & POLLIN) != 0) {
-    int pending = 0;
-    return ioctl(fd, FIONREAD, &pending) == 0 && pending == 0;
+  unsigned char byte = 0;
+  const ssize_t n = read(fd, &byte, 1);
+  if (n == 1) {
+    ungetch(byte);
+    return false;
   }
-  return false;
+  return n == 0 || (errno != EINTR && errno != EAGAIN);
 }
 
-Key key_of(int kind, wint_t ch) {
+std::string system_error(std::string_view what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
+
+// The arrows with Shift, Alt or Ctrl held have key codes of their own; the
+// shifted ones are fixed, the others are found by their terminfo names.
+std::vector<std::pair<int, KeyCode>> modified_arrows() {
+  std::vector<std::pair<int, KeyCode>> found{{KEY_SR, KeyCode::Up},
+                                             {KEY_SF, KeyCode::Down},
+                                             {KEY_SLEFT, KeyCode::Left},
+                                             {KEY_SRIGHT, KeyCode::Right}};
+  constexpr std::array<std::pair<std::string_view, KeyCode>, 4> kNames{{{"kUP", KeyCode::Up},
+                                                                        {"kDN", KeyCode::Down},
+                                                                        {"kLFT", KeyCode::Left},
+                                                                        {"kRIT", KeyCode::Right}}};
+  for (const auto& [name, arrow] : kNames) {
+    for (char level = '3'; level <= '7'; ++level) {  // Alt, Alt+Shift, Ctrl, ...
+      const std::string cap = std::string(name) + level;
+      const char* sequence = tigetstr(cap.c_str());
+      if (sequence == nullptr || sequence == reinterpret_cast<const char*>(-1))
+        continue;
+      if (const int code = key_defined(sequence); code > 0)
+        found.emplace_back(code, arrow);
+    }
+  }
+  return found;
+}
+
+Key key_of(int kind, wint_t ch, const std::vector<std::pair<int, KeyCode>>& arrows) {
   if (kind == KEY_CODE_YES) {
     switch (ch) {
       case KEY_UP:
@@ -68,13 +104,21 @@ Key key_of(int kind, wint_t ch) {
       case KEY_ENTER:
         return Key{KeyCode::Enter};
       default:
+        for (const auto& [code, arrow] : arrows) {
+          if (static_cast<wint_t>(code) == ch)
+            return Key{arrow};
+        }
         return Key{KeyCode::Other};
     }
   }
-  if (ch == L'\r' || ch == L'\n')
+  if (ch == L'\r')
     return Key{KeyCode::Enter};
   if (ch == 0x1B)
     return Key{KeyCode::Esc};
+  // Ctrl with a letter arrives as its control byte and counts as the letter,
+  // but Ctrl+I and Ctrl+M are Tab and Enter on every terminal.
+  if (ch >= 0x01 && ch <= 0x1A && ch != L'\t')
+    return Key::character(U'a' + static_cast<char32_t>(ch) - 1);
   if (std::iswprint(ch))
     return Key::character(static_cast<char32_t>(ch));
   return Key{KeyCode::Other};
@@ -92,6 +136,7 @@ struct Terminal::Impl {
   // Colour pair of each (foreground, background) combination; 0 = not made yet.
   std::array<short, (kColors + 1) * (kColors + 1)> pairs{};
   short next_pair = 1;
+  std::vector<std::pair<int, KeyCode>> modified_arrows;
 
   ~Impl() {
     restore_terminal();
@@ -196,6 +241,7 @@ std::expected<Terminal, TerminalError> Terminal::open(std::FILE* out, std::FILE*
   keypad(stdscr, TRUE);
   intrflush(stdscr, FALSE);
   set_escdelay(kEscDelayMs);
+  impl->modified_arrows = modified_arrows();
   g_cursor_hidden = curs_set(0) != ERR;
   if (has_colors() && start_color() == OK) {
     impl->colours = true;
@@ -208,11 +254,12 @@ std::expected<void, TerminalError> Terminal::draw(
     const std::function<void(Buffer&, Rect)>& draw_frame) {
   if (!g_active)
     return std::unexpected(TerminalError{"the terminal has been restored"});
+  const int fd = fileno(impl_->out);
   winsize ws{};
-  if (ioctl(fileno(impl_->out), TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0 &&
-      is_term_resized(ws.ws_row, ws.ws_col)) {
+  if (ioctl(fd, TIOCGWINSZ, &ws) != 0)
+    return std::unexpected(TerminalError{system_error("the window size could not be read")});
+  if (ws.ws_row > 0 && ws.ws_col > 0 && is_term_resized(ws.ws_row, ws.ws_col))
     resize_term(ws.ws_row, ws.ws_col);
-  }
   int rows = 0, cols = 0;
   getmaxyx(stdscr, rows, cols);
   const Rect area{0, 0, static_cast<std::uint16_t>(std::max(cols, 0)),
@@ -234,6 +281,10 @@ std::expected<void, TerminalError> Terminal::draw(
   if (wnoutrefresh(stdscr) == ERR || doupdate() == ERR) {
     return std::unexpected(TerminalError{"the screen could not be updated"});
   }
+  // ncurses drops its write errors: an empty write tells whether the terminal
+  // still takes output (a hung-up one gives EIO).
+  if (::write(fd, "", 0) < 0 && errno != EINTR && errno != EAGAIN)
+    return std::unexpected(TerminalError{system_error("the frame could not be written")});
   return {};
 }
 
@@ -242,15 +293,11 @@ std::expected<std::optional<Key>, TerminalError> Terminal::read_key(
   if (!g_active)
     return std::unexpected(TerminalError{"the terminal has been restored"});
   wtimeout(stdscr, static_cast<int>(timeout.count()));
-  const auto started = std::chrono::steady_clock::now();
   wint_t ch = 0;
   const int kind = wget_wch(stdscr, &ch);
   if (kind == ERR) {
-    // A wait cut short with nothing read means the input may be gone.
-    if (std::chrono::steady_clock::now() - started < timeout / 2 &&
-        input_closed(fileno(impl_->in))) {
+    if (input_ended(fileno(impl_->in)))
       return std::unexpected(TerminalError{"the terminal input has closed"});
-    }
     return std::nullopt;
   }
   if (kind == KEY_CODE_YES && ch == KEY_RESIZE)
@@ -262,9 +309,9 @@ std::expected<std::optional<Key>, TerminalError> Terminal::read_key(
     wint_t next = 0;
     const int next_kind = wget_wch(stdscr, &next);
     if (next_kind != ERR)
-      return key_of(next_kind, next);
+      return key_of(next_kind, next, impl_->modified_arrows);
   }
-  return key_of(kind, ch);
+  return key_of(kind, ch, impl_->modified_arrows);
 }
 
 Rect Terminal::size() const {

@@ -51,14 +51,18 @@ class Terminal {
   // are copied to the screen and the screen is refreshed (a frame with
   // nothing changed writes nothing). A new window size is picked up here: the
   // buffer then takes the new size and the whole screen is redrawn. Fails
-  // when the screen cannot be updated or the terminal was restored.
+  // when the window size cannot be read (before anything is drawn), when the
+  // screen cannot be updated or the terminal no longer takes output (hung
+  // up), or when the terminal was restored.
   std::expected<void, TerminalError> draw(const std::function<void(Buffer&, Rect)>& draw_frame);
 
   // Waits up to `timeout` for one key press. Nothing when none came in time
-  // (a window resize also gives nothing: the next draw adapts). Enter is CR,
-  // LF or the keypad Enter; Esc comes at once (25 ms escape delay); a
-  // printable character is Char; any other key is Other. Fails when the
-  // input has closed.
+  // (a window resize also gives nothing: the next draw adapts). Enter is CR
+  // or the keypad Enter; Esc comes at once (25 ms escape delay); a printable
+  // character is Char. Modifiers are not looked at: an arrow with Shift, Alt
+  // or Ctrl is the arrow, Alt or Ctrl with a letter is the letter (Ctrl+I
+  // stays Tab, Ctrl+M Enter). Any other key is Other. Fails when the input
+  // has ended: end of file, or a terminal that hung up or closed.
   std::expected<std::optional<Key>, TerminalError> read_key(std::chrono::milliseconds timeout);
 
   // The window area of the last frame drawn (empty before the first).

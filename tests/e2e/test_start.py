@@ -77,6 +77,19 @@ class FirstScreen(KestrelTestCase):
         session.wait_for(lambda _: sorted(session.highlighted()) == ["/dev/ttyACM0", "230400"],
                          what="ttyACM0 and 230400 selected")
 
+    def test_modifiers_are_not_looked_at(self):
+        session, _ = self.selection_screen(ports=["ttyACM0", "ttyUSB0"])
+        # Shift, Alt or Ctrl with an arrow is the arrow; Ctrl with a letter the letter.
+        session.send("S-Down", "C-l", "M-Down", "C-Down", "C-k", "M-Left", "C-Up", "C-j",
+                     "S-Up", "C-Right", "S-Left")
+        session.wait_for(lambda _: sorted(session.highlighted()) == ["/dev/ttyACM0", "230400"],
+                         what="ttyACM0 and 230400 selected")
+        session.send("C-h", "C-j")
+        session.wait_for(lambda _: sorted(session.highlighted()) == ["/dev/ttyUSB0", "230400"],
+                         what="ttyUSB0 and 230400 selected")
+        session.send("C-q")
+        self.assert_normal_exit(session)
+
 
 class StartUpFailures(KestrelTestCase):
     def assert_log_holds_only_the_start(self, directory):

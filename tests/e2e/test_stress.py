@@ -15,14 +15,18 @@ WIDTH, HEIGHT = 80, 24
 # Down to one column and one row, through thin and flat shapes, and back.
 SIZES = [(40, 12), (8, 3), (1, 1), (1, HEIGHT), (WIDTH, 1), (2, 2), (1, 1), (WIDTH, HEIGHT)]
 
-ACTING = ["Up", "Down", "Left", "Right", "h", "j", "k", "l"]
+# Modifiers are not looked at: an arrow with Shift, Alt or Ctrl is the arrow,
+# Ctrl with a letter the letter.
+ACTING = ["Up", "Down", "Left", "Right", "h", "j", "k", "l",
+          "S-Up", "M-Down", "C-Left", "C-Right", "C-h", "C-j", "C-k", "C-l"]
 # Keys that do nothing: other letters (upper-case twins included), digits,
 # editing and function keys, control characters that a cooked terminal would
-# act on (interrupt, suspend, quit, flow control, end of file), a wide one.
-# Alt-modified keys are left out: they arrive as Esc and a letter, and Esc quits.
+# act on (interrupt, suspend, quit, flow control, end of file; as letters they
+# do nothing), a wide one. Alt with a letter is left out: it arrives as Esc and
+# the letter, and Esc alone quits.
 INERT = ["a", "z", "Q", "H", "J", "K", "L", "0", "9", "Space", "Tab", "BTab", "BSpace",
          "Home", "End", "PPage", "NPage", "IC", "DC", "F1", "F5", "F12",
-         "C-c", "C-z", "C-\\", "C-s", "C-q", "C-d", "é"]
+         "C-c", "C-z", "C-\\", "C-s", "C-d", "é"]
 # Per screen; 10,000 in all.
 KEYS_PER_SCREEN = 2000
 BATCH = 250  # well within the terminal's input queue

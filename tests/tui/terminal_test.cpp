@@ -128,9 +128,22 @@ TEST_F(TerminalOnPty, KeyPresses) {
   EXPECT_EQ(key("q"), Key::character(U'q'));
   EXPECT_EQ(key("Q"), Key::character(U'Q'));
   EXPECT_EQ(key("é"), Key::character(U'é'));
-  EXPECT_EQ(key("\x03"), Key{KeyCode::Other});     // Ctrl+C arrives as a key
   EXPECT_EQ(key("\x1b[3~"), Key{KeyCode::Other});  // Delete
-  EXPECT_EQ(key("\x1bj"), Key::character(U'j'));   // Alt+j: modifiers are not looked at
+  EXPECT_EQ(key("\t"), Key{KeyCode::Other});
+
+  // Modifiers are not looked at: Alt+j, Ctrl with a letter (Ctrl+C arrives as
+  // a key; Ctrl+J is a line feed, not Enter), an arrow with Shift, Alt or Ctrl.
+  EXPECT_EQ(key("\x1bj"), Key::character(U'j'));
+  EXPECT_EQ(key("\x03"), Key::character(U'c'));
+  EXPECT_EQ(key("\x11"), Key::character(U'q'));
+  EXPECT_EQ(key("\n"), Key::character(U'j'));
+  EXPECT_EQ(key("\x0b"), Key::character(U'k'));
+  EXPECT_EQ(key("\x08"), Key::character(U'h'));
+  EXPECT_EQ(key("\x0c"), Key::character(U'l'));
+  EXPECT_EQ(key("\x1b[1;2A"), Key{KeyCode::Up});
+  EXPECT_EQ(key("\x1b[1;5B"), Key{KeyCode::Down});
+  EXPECT_EQ(key("\x1b[1;3D"), Key{KeyCode::Left});
+  EXPECT_EQ(key("\x1b[1;6C"), Key{KeyCode::Right});
 
   // Esc alone comes after the short escape delay, not after a second.
   const auto start = std::chrono::steady_clock::now();
@@ -149,6 +162,33 @@ TEST_F(TerminalOnPty, ClosedInputIsAnError) {
   close(master_);
   master_ = -1;
   const auto k = t.read_key(200ms);
+  ASSERT_FALSE(k.has_value());
+  EXPECT_EQ(k.error().message, "the terminal input has closed");
+  // The output is gone too: the frame ends before anything is drawn.
+  bool drawn = false;
+  const auto frame = t.draw([&](Buffer&, Rect) { drawn = true; });
+  ASSERT_FALSE(frame.has_value());
+  EXPECT_EQ(frame.error().message, "the window size could not be read: Input/output error");
+  EXPECT_FALSE(drawn);
+}
+
+// Input that is not a terminal (no controlling terminal, standard input
+// redirected): its keys are read, then its end is an error, not an idle wait.
+TEST_F(TerminalOnPty, InputAtItsEndIsAnError) {
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  ASSERT_EQ(write(pipe_fds[1], "j", 1), 1);
+  close(pipe_fds[1]);
+  std::fclose(in_);
+  in_ = fdopen(pipe_fds[0], "r");
+  Terminal& t = open();
+  EXPECT_EQ(t.read_key(200ms), Key::character(U'j'));
+  EXPECT_FALSE(t.read_key(200ms).has_value());
+  terminal_.reset();
+
+  std::fclose(in_);
+  in_ = std::fopen("/dev/null", "r");
+  const auto k = open().read_key(200ms);
   ASSERT_FALSE(k.has_value());
   EXPECT_EQ(k.error().message, "the terminal input has closed");
 }
