@@ -101,7 +101,11 @@ int main(int argc, char** argv) {
   if (!result) {
     const std::string line = "Error: " + debug_string(result.error()) + "\n";
     std::fputs(line.c_str(), stderr);
-    return 1;
   }
-  return 0;
+  // Ended by a termination signal: the shut-down is done, now the process
+  // ends by that signal.
+  if (const int number = shell::termination_signal(); number != 0) {
+    shell::end_by_signal(number);
+  }
+  return result ? 0 : 1;
 }

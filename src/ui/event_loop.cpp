@@ -4,6 +4,7 @@
 
 #include "ui/draw.hpp"
 #include "ui/key_actions.hpp"
+#include "ui/shell_crash.hpp"
 
 namespace kestrel::ui {
 
@@ -80,6 +81,9 @@ std::expected<void, Report> run_ui(tui::Terminal& terminal, AppState& app) {
     return std::unexpected(Report(std::move(built.error())));
   }
   for (;;) {
+    if (shell::termination_signal() != 0) {
+      return {};  // the shut-down runs, then the process ends by the signal
+    }
     if (auto drawn = draw_ui(terminal, app); !drawn) {
       return std::unexpected(Report(terminal_io_error(drawn.error())));
     }

@@ -16,7 +16,8 @@ namespace kestrel::ui {
 // How long one turn waits for a key before the next frame is drawn.
 inline constexpr std::chrono::milliseconds kPollTimeout{16};
 
-// Runs the loop on `app` until quit_requested is set after a key (success).
+// Runs the loop on `app` until quit_requested is set after a key, or until a
+// termination signal has been recorded (success either way).
 // Ends at once with a report owning the error when build_lists fails before
 // the first frame, when the terminal fails to draw or read, or when a key
 // action fails while the interface holds no ConnectionInfo.

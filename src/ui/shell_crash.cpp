@@ -38,9 +38,11 @@ constexpr std::array<FatalSignal, 5> kFatalSignals{{
     {SIGILL, "SIGILL (illegal instruction)"},
 }};
 
-// Signals that end the program from outside (kill, a closed terminal window,
-// Ctrl+\): the terminal is given back before the process ends by them.
+// Signals that end the program from outside (kill, a closed terminal window):
+// recorded here, then the event loop ends and the normal shut-down runs.
 constexpr std::array<int, 4> kTerminationSignals{SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+std::atomic<int> termination{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 constexpr std::size_t kTraceDepth = 64;
 
@@ -141,11 +143,12 @@ void on_signal(int number, siginfo_t* info, void* context) {
   ::raise(number);
 }
 
-// The handler was reset to the default on entry (SA_RESETHAND): raising the
-// signal again ends the process by it, on the normal screen.
+// Only records the first signal: nothing else is safe inside a handler. The
+// handler was reset to the default on entry (SA_RESETHAND), so a second
+// signal ends a program that no longer reaches its event loop.
 void on_termination_signal(int number) {
-  tui::restore_terminal();
-  ::raise(number);
+  int none = 0;
+  termination.compare_exchange_strong(none, number);
 }
 
 }  // namespace
@@ -168,15 +171,34 @@ std::expected<void, IoError> install_crash_handler() {
   }
   struct sigaction ending {};
   ending.sa_handler = on_termination_signal;
-  ending.sa_flags = SA_RESETHAND;
+  ending.sa_flags = SA_RESETHAND | SA_RESTART;
   sigemptyset(&ending.sa_mask);
   for (const int number : kTerminationSignals) {
-    if (::sigaction(number, &ending, nullptr) != 0) {
+    struct sigaction before {};
+    if (::sigaction(number, nullptr, &before) != 0) {
+      return std::unexpected(IoError::from_errno(errno));
+    }
+    // A signal ignored from the start (nohup) stays ignored.
+    if (before.sa_handler != SIG_IGN && ::sigaction(number, &ending, nullptr) != 0) {
       return std::unexpected(IoError::from_errno(errno));
     }
   }
   std::set_terminate(on_terminate);
   return {};
+}
+
+int termination_signal() noexcept {
+  return termination.load();
+}
+
+void end_by_signal(int number) {
+  ::signal(number, SIG_DFL);
+  sigset_t only{};
+  sigemptyset(&only);
+  sigaddset(&only, number);
+  ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  ::raise(number);
+  std::_Exit(128 + number);  // not reached: the default action ends the process
 }
 
 void stop(std::string_view reason, std::source_location where) {

@@ -4,8 +4,9 @@
 // thread first gives the terminal back (raw mode off, alternate screen left,
 // cursor shown), then prints a crash report with a stack trace to standard
 // error and ends the process. Off a signal, the log's buffered records are
-// written out too. SIGTERM, SIGHUP, SIGINT and SIGQUIT give the terminal back
-// and then end the process by that signal.
+// written out too. SIGTERM, SIGHUP, SIGINT and SIGQUIT are only recorded: the
+// event loop then ends, the program shuts down as usual, and end_by_signal
+// ends the process by that signal.
 
 #include <expected>
 #include <source_location>
@@ -20,7 +21,15 @@ namespace kestrel::shell {
 inline constexpr int kCrashStatus = 101;
 
 // Installs the handlers; fails only when the system refuses one of them.
+// Termination signals that are ignored at that moment stay ignored.
 std::expected<void, IoError> install_crash_handler();
+
+// The first termination signal received, or 0.
+int termination_signal() noexcept;
+
+// Ends the process by `number` with its default action, as if it had not been
+// caught: the parent sees the same status.
+[[noreturn]] void end_by_signal(int number);
 
 // Ends the program as a crash does, with `reason` and the caller's place as
 // the report's message and location.

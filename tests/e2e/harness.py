@@ -216,7 +216,7 @@ class Session:
             "--",
         ]
         if stdin_redirected:
-            command += ["sh", "-c", 'exec "$0" </dev/null']
+            command += ["sh", "-c", 'exec "$0" "$@" </dev/null']
         command += [*wrapper, KESTREL]
         conf = self.workdir / ".tmux.conf"
         conf.write_text(
@@ -249,10 +249,7 @@ class Session:
             return
         self.closed = True
         try:
-            subprocess.run(
-                ["tmux", "-L", self.socket, "kill-server"],
-                stdin=subprocess.DEVNULL, capture_output=True, timeout=10,
-            )
+            self.close_window()
         finally:
             self._wait_gone(self.pane_pid)
             if self.simulator is not None:
@@ -274,6 +271,12 @@ class Session:
             os.killpg(pid, signal.SIGKILL)
         except ProcessLookupError:
             pass
+
+    def close_window(self):
+        """Closes the terminal window under the program, as a user does: its
+        pseudo-terminal hangs up. The working directory stays."""
+        subprocess.run(["tmux", "-L", self.socket, "kill-server"],
+                       stdin=subprocess.DEVNULL, capture_output=True, timeout=10)
 
     def __enter__(self):
         return self

@@ -149,6 +149,23 @@ TEST_F(CrashHandlerDeathTest, AFatalSignalIsReportedAndEndsTheProcessByIt) {
       testing::KilledBySignal(SIGABRT), "Message:  fatal signal SIGABRT ");
 }
 
+// A termination signal is only recorded; the process then ends by it. One
+// ignored from the start stays ignored.
+TEST_F(CrashHandlerDeathTest, ATerminationSignalIsRecordedThenEndsTheProcessByIt) {
+  EXPECT_EXIT(
+      {
+        std::signal(SIGHUP, SIG_IGN);
+        install();
+        std::raise(SIGHUP);
+        std::raise(SIGTERM);
+        std::raise(SIGINT);
+        if (shell::termination_signal() != SIGTERM)
+          std::_Exit(3);
+        shell::end_by_signal(SIGTERM);
+      },
+      testing::KilledBySignal(SIGTERM), "");
+}
+
 TEST_F(CrashHandlerDeathTest, AnUncaughtExceptionIsReportedWithItsText) {
   EXPECT_EXIT(
       {
@@ -249,7 +266,7 @@ TEST_F(KeyDispatch, EnterAdvancesButIsIgnoredWhileScanning) {
 }
 
 TEST_F(KeyDispatch, AFailedActionShowsTheFailureScreenAndReplacesTheError) {
-  app_ = initial_state(kNoFile, {});
+  app_.port_list.items.clear();
   app_.port_list.state.select(std::nullopt);  // as the first frame leaves an empty list
   app_.connection_info->set_error_raised(UiError(ui_error::NoReturnData{}));
   press(tui::KeyCode::Enter);
@@ -325,6 +342,18 @@ TEST_F(RunUi, AListWidgetMissingBeforeTheFirstFrameEndsWithAReport) {
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->get<ui_error::UninitializedItemList>()->name, "Baudrate List");
   EXPECT_FALSE(app_.quit_requested);  // no key was read
+}
+
+TEST_F(RunUi, ATerminationSignalEndsTheLoop) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        if (!shell::install_crash_handler())
+          std::_Exit(3);
+        std::raise(SIGTERM);
+        std::_Exit(ui::run_ui(*terminal_, app_) && !app_.quit_requested ? 0 : 4);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 TEST_F(RunUi, ATerminalThatCannotDrawEndsWithAReport) {

@@ -2,13 +2,29 @@
 
 import os
 import signal
+import subprocess
+import sys
 import time
 import unittest
+from pathlib import Path
 
 from harness import HELP, SCAN_TIMEOUT, KestrelTestCase, whole_frame
 from test_start import config_text
 
 CONFIG = config_text("/dev/ttyACM0", 115200, 240, 960, 101, 1)
+
+# Runs the program given as arguments in a session of its own (no
+# controlling terminal) with SIGHUP ignored and standard input at its end
+# ("null") or on a pipe that stays open ("pipe"); writes its exit status to
+# .detached-status.
+DETACHED = """
+import os, signal, subprocess, sys
+signal.signal(signal.SIGHUP, signal.SIG_IGN)
+r, w = os.pipe()
+source = open(os.devnull) if sys.argv[1] == "null" else r
+status = subprocess.call(sys.argv[2:], stdin=source, start_new_session=True)
+open(".detached-status", "w").write(str(status))
+"""
 
 
 class Exit(KestrelTestCase):
@@ -85,13 +101,70 @@ class Exit(KestrelTestCase):
         self.assert_normal_exit(s)
 
     def test_a_termination_signal_gives_the_terminal_back(self):
-        for number in (signal.SIGTERM, signal.SIGHUP):
+        for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
             with self.subTest(signal=number.name):
-                s = self.on_parameters()
+                s = self.on_selection()
+                # Within the first second: the log is written out on the way.
                 os.kill(s.program_pid(), number)
                 # The shell reports a process ended by signal N as 128 + N.
                 self.assert_normal_exit(s, status=128 + number)
+                (log,) = s.workdir.glob("kestrel_*.log")
+                self.assertEqual(log.read_text(), "INFO [kestrel] Logging started\n")
                 s.close()
+
+    def test_an_ignored_hangup_stays_ignored(self):
+        s = self.session(ports=["ttyACM0"], config=CONFIG,
+                         wrapper=["sh", "-c", 'trap "" HUP; exec "$@"', "sh"])
+        s.wait_selection()
+        os.kill(s.program_pid(), signal.SIGHUP)
+        s.send("Enter")
+        s.wait_parameters()
+        s.send("q")
+        self.assert_normal_exit(s)
+
+    def detached(self, source):
+        return self.session(ports=["ttyACM0"], config=CONFIG,
+                            wrapper=[sys.executable, "-c", DETACHED, source])
+
+    def wait_detached_status(self, s, timeout=10.0):
+        status = s.workdir / ".detached-status"
+        deadline = time.monotonic() + timeout
+        while not (status.exists() and status.read_text()):
+            if time.monotonic() > deadline:
+                raise AssertionError("kestrel did not end")
+            time.sleep(0.05)
+        return int(status.read_text())
+
+    def test_without_any_input_the_program_ends_with_an_error(self):
+        s = self.detached("null")
+        self.assertEqual(self.wait_detached_status(s), 1)
+        self.assert_normal_exit(s)  # the wrapper's status
+        self.assertRegex(s.final_screen(), r"(?m)^Error: TUIRuntimeError\(")
+
+    def test_a_closed_window_ends_the_program(self):
+        # Keys from a pipe, so only the output notices the closed window.
+        s = self.detached("pipe")
+        s.wait_selection()
+        pid = s.program_pid()
+        s.close_window()
+        self.assertEqual(self.wait_detached_status(s), 1)
+        self.assertFalse(Path(f"/proc/{pid}").exists())
+
+    def test_quitting_mid_scan_leaves_the_port_to_other_users(self):
+        s = self.session(ports=["ttyACM0"], config=CONFIG,
+                         simulator_args=["--silent", "--print-commands"])
+        os.chmod(s.simulator.port, 0o666)  # as a network serial bridge may offer it
+        s.reach_parameters()
+        s.send("Enter")
+        s.simulator.wait_command("version")  # the scan holds the port
+        s.send("q")
+        self.assert_normal_exit(s)
+        opened = subprocess.run(
+            ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", sys.executable,
+             "-c", "import os, sys; os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)",
+             s.simulator.port],
+            capture_output=True, text=True, timeout=10)
+        self.assertEqual(opened.returncode, 0, opened.stderr)
 
     def test_a_window_resize_redraws_the_screen(self):
         s = self.on_selection()
