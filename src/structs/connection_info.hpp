@@ -46,6 +46,10 @@ class ConnectionInfo {
   // A record with fresh cells: progress 0, texts empty, no points, status
   // Uninitialised, no error. Copies share the cells.
   ConnectionInfo() = default;
+  // A record's cells never change once made: no assignment, and no move that
+  // would leave the source without cells (an rvalue is copied).
+  ConnectionInfo(const ConnectionInfo&) = default;
+  ConnectionInfo& operator=(const ConnectionInfo&) = delete;
 
   void set_scan_message(std::string_view text, Where w = Where::current()) const;
   void set_progress(std::uint64_t value, Where w = Where::current()) const;

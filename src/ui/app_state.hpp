@@ -36,7 +36,6 @@ struct AppState {
   AppState(const AppState&) = delete;
   AppState& operator=(const AppState&) = delete;
   AppState(AppState&&) = default;
-  AppState& operator=(AppState&&) = default;
 
   StatefulList<std::uint32_t> baud_list;
   StatefulList<std::string> port_list;

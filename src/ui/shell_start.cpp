@@ -68,7 +68,7 @@ ui::AppState initial_state(const std::expected<SavedConfig, AppError>& settings,
   info.repeat = 1;
   info.start = 240;
   info.stop = 960;
-  app.connection_info = std::move(info);
+  app.connection_info.emplace(info);
 
   // Their blocks and colours come from build_lists before the first frame.
   const auto highlight = tui::Style{}.bg(tui::Color::Blue).add_modifier(tui::Modifier::Italic);

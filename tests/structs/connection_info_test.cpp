@@ -3,6 +3,8 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <type_traits>
+#include <utility>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -73,6 +75,18 @@ TEST(ConnectionInfo, CopiesShareCellsButNotPlainFields) {
 
   a.set_scan_message("");
   EXPECT_EQ(b.get_scan_message(), "");
+}
+
+// A record's cells never change: it cannot be assigned, and a move copies,
+// leaving the source whole.
+static_assert(!std::is_copy_assignable_v<ConnectionInfo>);
+static_assert(!std::is_move_assignable_v<ConnectionInfo>);
+TEST(ConnectionInfo, MovedFromRecordKeepsItsCells) {
+  ConnectionInfo a;
+  a.set_progress(7);
+  ConnectionInfo b = std::move(a);
+  EXPECT_EQ(a.get_progress(), 7u);
+  EXPECT_TRUE(b.progress_cell().shares_with(a.progress_cell()));
 }
 
 TEST(ConnectionInfoDebug, FreshRecordCompact) {
