@@ -63,8 +63,10 @@ void Chart::render(Rect area, Buffer& buf) const {
   const std::uint16_t axis_col = left + label_width;
   const bool has_axis_col = axis_col < right;
 
-  const Rect plot{static_cast<std::uint16_t>(axis_col + 1), top,
-                  static_cast<std::uint16_t>(right > axis_col + 1 ? right - axis_col - 1 : 0),
+  // With no room right of the y axis the plot is empty at the right edge, so
+  // that labels placed relative to it stay inside the area.
+  const auto plot_left = static_cast<std::uint16_t>(std::min(axis_col + 1, int{right}));
+  const Rect plot{plot_left, top, static_cast<std::uint16_t>(right - plot_left),
                   static_cast<std::uint16_t>(has_axis_row ? axis_row - top : 0)};
 
   if (has_axis_row) {

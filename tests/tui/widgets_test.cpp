@@ -16,19 +16,23 @@ constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
 
 const Style kWhite = Style{}.fg(Color::White);
 
-// Renders `draw` into a w x h buffer framed by a border of '#' cells, and
-// checks that nothing outside the area was touched.
+// Renders `draw` into a w x h buffer framed by a border of '#' cells, wide
+// enough to catch a write a few cells past the area, and checks that nothing
+// outside the area was touched.
 template <class Draw>
 Rows render_framed(std::uint16_t w, std::uint16_t h, Draw&& draw) {
-  Buffer b(Rect{0, 0, static_cast<std::uint16_t>(w + 2), static_cast<std::uint16_t>(h + 2)});
-  for (std::uint16_t y = 0; y < h + 2; ++y) {
-    for (std::uint16_t x = 0; x < w + 2; ++x)
+  constexpr std::uint16_t kFrame = 3;
+  const auto outer_w = static_cast<std::uint16_t>(w + 2 * kFrame);
+  const auto outer_h = static_cast<std::uint16_t>(h + 2 * kFrame);
+  Buffer b(Rect{0, 0, outer_w, outer_h});
+  for (std::uint16_t y = 0; y < outer_h; ++y) {
+    for (std::uint16_t x = 0; x < outer_w; ++x)
       b.at(x, y).symbol = "#";
   }
-  const Rect area{1, 1, w, h};
+  const Rect area{kFrame, kFrame, w, h};
   draw(area, b);
-  for (std::uint16_t y = 0; y < h + 2; ++y) {
-    for (std::uint16_t x = 0; x < w + 2; ++x) {
+  for (std::uint16_t y = 0; y < outer_h; ++y) {
+    for (std::uint16_t x = 0; x < outer_w; ++x) {
       if (!area.contains(x, y)) {
         EXPECT_EQ(b.at(x, y).symbol, "#") << "drawn outside at " << x << "," << y;
       }
