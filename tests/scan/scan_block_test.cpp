@@ -6,7 +6,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -171,22 +170,22 @@ TEST_F(DecodeScanBlock, LevelsAndOddPointCounts) {
 }
 
 TEST_F(DecodeScanBlock, EmptiesAnExistingFileAndReportsOneThatCannotBeCreated) {
-  // Files already named after this second and the next ones.
-  const auto now = std::chrono::system_clock::now();
-  for (int s = 0; s < 3; ++s) {
-    std::ofstream(csv_file_name(now + std::chrono::seconds(s))) << "old content\n";
+  // The file is named after the current second: fill the file of the last
+  // decode's name and decode again, until both decodes fall in one second.
+  std::string name;
+  for (;;) {
+    auto scan = decode_scan_block(block(codes(1)), 0, 0, 101);
+    ASSERT_TRUE(scan.has_value());
+    if (scan->file_name == name)
+      break;
+    name = scan->file_name;
+    std::ofstream(name) << "old content, longer than the new\n";
   }
-  auto scan = decode_scan_block(block(codes(1)), 0, 0, 101);
-  ASSERT_TRUE(scan.has_value());
-  EXPECT_EQ(read_file(dir_ / scan->file_name), "0,-87.40625\n");
+  EXPECT_EQ(read_file(dir_ / name), "0,-87.40625\n");
 
-  // A directory in the file's place cannot be opened for writing.
-  for (int s = 0; s < 3; ++s) {
-    const std::string name = csv_file_name(now + std::chrono::seconds(s));
-    std::filesystem::remove(name);
-    std::filesystem::create_directory(name);
-  }
-  scan = decode_scan_block(block(codes(1)), 0, 0, 101);
+  // No file can be created in a working directory that was removed.
+  std::filesystem::remove_all(dir_);
+  const auto scan = decode_scan_block(block(codes(1)), 0, 0, 101);
   ASSERT_FALSE(scan.has_value());
   EXPECT_TRUE(scan.error().is<app_error::OpenOutput>());
 }

@@ -49,6 +49,17 @@ std::string scan_info_of(const sim::Behaviour& b) {
   return "version\r\n" + b.version_text + "info\r\n" + b.info_text;
 }
 
+// The instrument's timings, in force until a test shortens them (the
+// ScanDialogue cases put them back): the program runs with nothing else.
+TEST(ScanPacing, DefaultsToTheInstrumentsTimings) {
+  for (const ScanPacing& pacing : {ScanPacing{}, scan_pacing()}) {
+    EXPECT_EQ(pacing.command_wait.count(), 20);
+    EXPECT_EQ(pacing.scan_request_wait.count(), 2000);
+    EXPECT_EQ(pacing.reply_pause.count(), 200);
+    EXPECT_EQ(pacing.read_timeout.count(), 3000);
+  }
+}
+
 class ScanDialogue : public testing::InTempDir {
  protected:
   void SetUp() override {
