@@ -172,6 +172,19 @@ TEST_F(TerminalOnPty, ClosedInputIsAnError) {
   EXPECT_FALSE(drawn);
 }
 
+// ncurses drops its write errors; the frame must not pass for drawn.
+TEST_F(TerminalOnPty, OutputThatIsRefusedEndsTheFrame) {
+  Terminal& t = open();
+  ASSERT_TRUE(t.draw([](Buffer& b, Rect a) { status_screen(b, a, "x"); }));
+  const int read_only = ::open(ttyname(slave_), O_RDONLY | O_NOCTTY);
+  ASSERT_GE(read_only, 0);
+  ASSERT_EQ(dup2(read_only, fileno(out_)), fileno(out_));
+  close(read_only);
+  const auto frame = t.draw([](Buffer& b, Rect a) { status_screen(b, a, "y"); });
+  ASSERT_FALSE(frame.has_value());
+  EXPECT_EQ(frame.error().message, "the frame could not be written: Bad file descriptor");
+}
+
 // Input that is not a terminal (no controlling terminal, standard input
 // redirected): its keys are read, then its end is an error, not an idle wait.
 TEST_F(TerminalOnPty, InputAtItsEndIsAnError) {
