@@ -305,13 +305,15 @@ std::expected<void, IoError> replace_contents(UniqueFd& file, const fs::path& pa
     return rewrite_in_place(file, old, text);
   // The new file is kept only when it takes the old one's place unchanged,
   // filled whole; otherwise it is removed.
-  const bool matches = takes_place_of(tmp, old);
-  auto filled = matches ? fill(tmp, text) : std::expected<void, IoError>();
-  if (matches && filled && ::rename(name.c_str(), target.c_str()) == 0)
-    return {};
+  if (takes_place_of(tmp, old)) {
+    if (auto filled = fill(tmp, text); !filled) {
+      ::unlink(name.c_str());
+      return filled;  // the old content is still whole
+    }
+    if (::rename(name.c_str(), target.c_str()) == 0)
+      return {};
+  }
   ::unlink(name.c_str());
-  if (!filled)
-    return filled;  // the old content is still whole
   return rewrite_in_place(file, old, text);
 }
 
