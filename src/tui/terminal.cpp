@@ -45,21 +45,18 @@ void use_utf8_locale() {
 }
 
 // After a wait that brought no key: true when the input can bring none any
-// more (end of file, a hung-up or closed terminal). A byte that arrived
-// meanwhile is handed back to ncurses for the next read.
+// more (end of file, a hung-up or closed terminal). It only looks, so a key
+// that arrives meanwhile stays whole for ncurses to read.
 bool input_ended(int fd) {
   pollfd p{fd, POLLIN, 0};
   if (poll(&p, 1, 0) <= 0)
     return false;  // nothing to read yet (or interrupted)
   if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
     return true;
-  unsigned char byte = 0;
-  const ssize_t n = read(fd, &byte, 1);
-  if (n == 1) {
-    ungetch(byte);
-    return false;
-  }
-  return n == 0 || (errno != EINTR && errno != EAGAIN);
+  // Readable with nothing to read is an end of file; an input that cannot
+  // count what it holds (/dev/null) has no keys to give either.
+  int pending = 0;
+  return ioctl(fd, FIONREAD, &pending) != 0 || pending == 0;
 }
 
 std::string system_error(std::string_view what) {

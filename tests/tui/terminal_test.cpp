@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -155,6 +157,34 @@ TEST_F(TerminalOnPty, KeyPresses) {
   ASSERT_TRUE(none.has_value());
   EXPECT_EQ(*none, std::nullopt);
   EXPECT_GE(std::chrono::steady_clock::now() - waited, 10ms);
+}
+
+// A key that arrives just as a wait ends is read whole: looking for the end
+// of the input must not take the first byte of an escape sequence.
+TEST_F(TerminalOnPty, KeysTypedByAThreadAsWaitsEndStayWhole) {
+  Terminal& t = open();
+  constexpr int kTyped = 300;
+  std::thread user([&] {
+    for (int i = 0; i < kTyped; ++i) {
+      type("\x1bOB");
+      std::this_thread::sleep_for(std::chrono::microseconds(50 + (i * 37) % 400));
+    }
+  });
+  int downs = 0;
+  std::vector<Key> others;
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (downs + static_cast<int>(others.size()) < kTyped &&
+         std::chrono::steady_clock::now() < deadline) {
+    const auto k = t.read_key(0ms);
+    ASSERT_TRUE(k.has_value()) << k.error().message;
+    if (*k == Key{KeyCode::Down})
+      ++downs;
+    else if (k->has_value())
+      others.push_back(**k);
+  }
+  user.join();
+  EXPECT_EQ(downs, kTyped);
+  EXPECT_TRUE(others.empty()) << others.size() << " other keys";
 }
 
 TEST_F(TerminalOnPty, ClosedInputIsAnError) {
