@@ -66,11 +66,14 @@ bool valid_utf8(std::string_view text) {
   return true;
 }
 
-std::expected<std::string, IoError> read_all(int fd) {
+// Reads the whole file, but no further than one byte past `cap`: a longer
+// file is refused as too large.
+std::expected<std::string, IoError> read_all(int fd, std::size_t cap) {
   std::string out;
   char chunk[4096];
   for (;;) {
-    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    const std::size_t wanted = std::min(sizeof chunk, cap + 1 - out.size());
+    ssize_t n = ::read(fd, chunk, wanted);
     if (n < 0 && errno == EINTR)
       continue;
     if (n < 0)
@@ -78,6 +81,9 @@ std::expected<std::string, IoError> read_all(int fd) {
     if (n == 0)
       return out;
     out.append(chunk, static_cast<std::size_t>(n));
+    if (out.size() > cap)
+      return std::unexpected(IoError::custom(IoErrorKind::FileTooLarge,
+                                             fmt::format("the file is larger than {} bytes", cap)));
   }
 }
 
@@ -330,7 +336,7 @@ std::expected<SavedConfig, AppError> load_config(const fs::path& path) {
   if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
     return std::unexpected(AppError(app_error::ConfigNotFound{}));
 
-  auto text = read_all(file.get());
+  auto text = read_all(file.get(), kConfigSizeCap);
   if (!text)
     return std::unexpected(AppError(app_error::OpenOutput{std::move(text.error())}));
   if (!valid_utf8(*text))

@@ -208,6 +208,32 @@ TEST_F(ConfigFile, UnreadableFiles) {
   EXPECT_EQ(open->error.message(), "stream did not contain valid UTF-8");
 }
 
+// The TOML parser recurses once per level of a dotted key or a table header;
+// the deepest of each that fit under the size cap are read whole (and lack
+// the settings), and a file one byte over the cap is not read at all.
+TEST_F(ConfigFile, FilesUpToTheSizeCapAreReadTheDeepestIncluded) {
+  const auto at_cap = [](std::string text, std::string_view end) {
+    while (text.size() + 2 + end.size() <= kConfigSizeCap)
+      text += ".a";
+    text += end;
+    text.insert(text.size() - 1, kConfigSizeCap - text.size(), ' ');
+    return text;
+  };
+  for (const std::string& deepest : {at_cap("a", " = 1\n"), at_cap("[a", "]\n")}) {
+    ASSERT_EQ(deepest.size(), kConfigSizeCap);
+    EXPECT_THAT(refused(deepest).message(), HasSubstr("missing field `port`"));
+  }
+
+  const std::string full = at_cap(kExampleText + "#", "\n");
+  EXPECT_EQ(loaded(full), kExample);
+  auto over = load(full + "\n");
+  ASSERT_FALSE(over);
+  const auto* open = over.error().get<app_error::OpenOutput>();
+  ASSERT_NE(open, nullptr);
+  EXPECT_EQ(open->error.kind(), IoErrorKind::FileTooLarge);
+  EXPECT_EQ(open->error.message(), "the file is larger than 8192 bytes");
+}
+
 // ---- writing ------------------------------------------------------------------
 
 TEST_F(ConfigFile, ExampleIsWrittenByteForByteAndReadsBack) {
