@@ -87,6 +87,36 @@ std::vector<std::pair<int, KeyCode>> modified_arrows() {
   return found;
 }
 
+// The rest of an escape sequence that ncurses did not know, after ESC and
+// its introducer ('[' for CSI, 'O' for SS3), read byte by byte up to its
+// final byte; the X10 mouse report (CSI M) takes three raw bytes more. An
+// arrow in the xterm form, plain or with modifiers ("1;5"), is the arrow
+// under any terminal type; every other sequence is one key that does nothing.
+Key rest_of_sequence(wint_t introducer) {
+  wtimeout(stdscr, kEscDelayMs);  // a sequence arrives whole; this bounds a cut one
+  bool only_numbers = true;
+  for (bool first = true;; first = false) {
+    const int byte = wgetch(stdscr);
+    if (introducer == L'[' && first && byte == 'M') {
+      for (int i = 0; i < 3; ++i)
+        wgetch(stdscr);
+      return Key{KeyCode::Other};
+    }
+    if (byte >= 0x40 && byte <= 0x7E) {  // the final byte
+      constexpr std::string_view kArrows = "ABCD";
+      constexpr std::array<KeyCode, 4> kCodes{KeyCode::Up, KeyCode::Down, KeyCode::Right,
+                                              KeyCode::Left};
+      const auto arrow = kArrows.find(static_cast<char>(byte));
+      if (only_numbers && arrow != std::string_view::npos)
+        return Key{kCodes[arrow]};
+      return Key{KeyCode::Other};
+    }
+    if (byte < 0x20 || byte > 0x3F)
+      return Key{KeyCode::Other};  // cut short, or not a sequence after all
+    only_numbers = only_numbers && ((byte >= '0' && byte <= '9') || byte == ';');
+  }
+}
+
 Key key_of(int kind, wint_t ch, const std::vector<std::pair<int, KeyCode>>& arrows) {
   if (kind == KEY_CODE_YES) {
     switch (ch) {
@@ -236,6 +266,8 @@ std::expected<Terminal, TerminalError> Terminal::open(std::FILE* out, std::FILE*
   noecho();
   nonl();
   keypad(stdscr, TRUE);
+  // A mouse report is read as one unknown sequence, its bytes never as keys.
+  keyok(KEY_MOUSE, FALSE);
   intrflush(stdscr, FALSE);
   set_escdelay(kEscDelayMs);
   impl->modified_arrows = modified_arrows();
@@ -300,11 +332,14 @@ std::expected<std::optional<Key>, TerminalError> Terminal::read_key(
   if (kind == KEY_CODE_YES && ch == KEY_RESIZE)
     return std::nullopt;
   if (kind == OK && ch == 0x1B) {
-    // Alt with a key arrives as Esc directly followed by that key; modifiers
-    // are not looked at, so it counts as the key alone.
+    // Esc directly followed by more is a sequence ncurses did not know (CSI
+    // or SS3), or Alt with a key; modifiers are not looked at, so the latter
+    // counts as the key alone.
     wtimeout(stdscr, 0);
     wint_t next = 0;
     const int next_kind = wget_wch(stdscr, &next);
+    if (next_kind == OK && (next == L'[' || next == L'O'))
+      return rest_of_sequence(next);
     if (next_kind != ERR)
       return key_of(next_kind, next, impl_->modified_arrows);
   }

@@ -60,9 +60,11 @@ class Terminal {
   // (a window resize also gives nothing: the next draw adapts). Enter is CR
   // or the keypad Enter; Esc comes at once (25 ms escape delay); a printable
   // character is Char. Modifiers are not looked at: an arrow with Shift, Alt
-  // or Ctrl is the arrow, Alt or Ctrl with a letter is the letter (Ctrl+I
-  // stays Tab, Ctrl+M Enter). Any other key is Other. Fails when the input
-  // has ended: end of file, or a terminal that hung up or closed.
+  // or Ctrl is the arrow, also in the xterm form under a terminal type that
+  // does not list it, and Alt or Ctrl with a letter is the letter (Ctrl+I
+  // stays Tab, Ctrl+M Enter). Any other key is Other, and so is any other
+  // escape sequence, read whole (mouse reports included). Fails when the
+  // input has ended: end of file, or a terminal that hung up or closed.
   std::expected<std::optional<Key>, TerminalError> read_key(std::chrono::milliseconds timeout);
 
   // The window area of the last frame drawn (empty before the first).

@@ -370,6 +370,12 @@ class Session:
             # One key per event loop turn, as a typing user gives them.
             time.sleep(0.05)
 
+    def send_bytes(self, data):
+        """Types raw bytes, as a terminal sends them (an escape sequence, a
+        mouse report), in one piece."""
+        self._tmux("send-keys", "-t", "kestrel", "-H", *(f"{b:02x}" for b in data))
+        time.sleep(0.05)
+
     def send_batch(self, keys, timeout=10.0):
         """Types all `keys` (tmux key names) at once, as fast as the terminal
         takes them, and waits until the program has read them all."""

@@ -69,6 +69,14 @@ class TerminalOnPty : public ::testing::Test {
     ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
   }
 
+  // Types `typed` and reads one key from it.
+  std::optional<Key> key(std::string_view typed) {
+    type(typed);
+    auto k = terminal_->read_key(500ms);
+    EXPECT_TRUE(k.has_value());
+    return k.value_or(std::nullopt);
+  }
+
   int master_ = -1;
   int slave_ = -1;
   std::FILE* out_ = nullptr;
@@ -116,12 +124,6 @@ TEST_F(TerminalOnPty, NewWindowSizeOnTheNextFrame) {
 
 TEST_F(TerminalOnPty, KeyPresses) {
   Terminal& t = open();
-  const auto key = [&](std::string_view typed) {
-    type(typed);
-    auto k = t.read_key(500ms);
-    EXPECT_TRUE(k.has_value());
-    return k.value_or(std::nullopt);
-  };
   EXPECT_EQ(key("\r"), Key{KeyCode::Enter});
   EXPECT_EQ(key("\x1bOA"), Key{KeyCode::Up});
   EXPECT_EQ(key("\x1bOB"), Key{KeyCode::Down});
@@ -157,6 +159,35 @@ TEST_F(TerminalOnPty, KeyPresses) {
   ASSERT_TRUE(none.has_value());
   EXPECT_EQ(*none, std::nullopt);
   EXPECT_GE(std::chrono::steady_clock::now() - waited, 10ms);
+}
+
+// tmux's default terminal type lists no modified arrows and takes ESC [ M
+// for a mouse report; terminals send the xterm forms all the same.
+TEST_F(TerminalOnPty, EscapeSequencesUnderATypeThatDoesNotListThem) {
+  setenv("TERM", "screen", 1);
+  Terminal& t = open();
+  EXPECT_EQ(key("\x1b[1;5A"), Key{KeyCode::Up});
+  EXPECT_EQ(key("\x1b[1;2B"), Key{KeyCode::Down});
+  EXPECT_EQ(key("\x1b[1;3C"), Key{KeyCode::Right});
+  EXPECT_EQ(key("\x1b[1;8D"), Key{KeyCode::Left});
+  EXPECT_EQ(key("\x1b[A"), Key{KeyCode::Up});
+  EXPECT_EQ(key("\x1bO5B"), Key{KeyCode::Down});
+  EXPECT_EQ(key("\x1bOD"), Key{KeyCode::Left});
+
+  // Any other sequence is one key that does nothing, its bytes never keys: a
+  // click at column 81 reports the byte 'q', at column 200 a byte above 127.
+  EXPECT_EQ(key("\x1b[M q*"), Key{KeyCode::Other});
+  EXPECT_EQ(key("\x1b[M \xe8*"), Key{KeyCode::Other});
+  EXPECT_EQ(key("\x1b[<0;81;10M"), Key{KeyCode::Other});
+  EXPECT_EQ(key("\x1b[15~"), Key{KeyCode::Other});
+  EXPECT_EQ(key("\x1b[1;5P"), Key{KeyCode::Other});
+  EXPECT_EQ(key("\x1bOP"), Key{KeyCode::Other});
+
+  EXPECT_EQ(key("\x1bj"), Key::character(U'j'));
+  EXPECT_EQ(key("\x1b"), Key{KeyCode::Esc});
+  auto none = t.read_key(16ms);
+  ASSERT_TRUE(none.has_value());
+  EXPECT_EQ(*none, std::nullopt);
 }
 
 // A key that arrives just as a wait ends is read whole: looking for the end
