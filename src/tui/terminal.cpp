@@ -206,7 +206,16 @@ struct Terminal::Impl {
   // Attributes and colour pair for `style`; pairs are made on first use.
   std::pair<attr_t, short> attributes(const Style& style) {
     attr_t attrs = has(style.modifiers, Modifier::Italic) ? WA_ITALIC : WA_NORMAL;
-    if (!colours || (!style.foreground && !style.background))
+    if (!colours) {
+      // Without colours a background (the highlight) shows in reverse video
+      // and white (the focus) in bold.
+      if (style.background)
+        attrs |= WA_REVERSE;
+      if (style.foreground == Color::White)
+        attrs |= WA_BOLD;
+      return {attrs, 0};
+    }
+    if (!style.foreground && !style.background)
       return {attrs, 0};
     const Colour fg = colour_number(style.foreground, COLOR_WHITE);
     if (fg.bold)

@@ -2,7 +2,9 @@
 // The only part of the toolkit that talks to the terminal (ncurses, wide
 // build). Opening it prepares the terminal: UTF-8 locale, raw mode (Ctrl+C
 // arrives as a key), no echo, keypad keys, alternate screen, hidden cursor,
-// colours over the terminal's default background, a short Esc delay.
+// colours over the terminal's default background (on a terminal without
+// colours, reverse video for a background and bold for white), a short Esc
+// delay.
 // Restoring undoes that and is safe to call more than once, from a crash
 // handler too. One Terminal can be open at a time.
 

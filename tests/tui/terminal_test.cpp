@@ -1,6 +1,7 @@
 #include "tui/terminal.hpp"
 
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -106,6 +107,34 @@ TEST_F(TerminalOnPty, WritesOnlyWhatChanged) {
   EXPECT_NE(third.find('G'), std::string::npos);
   EXPECT_EQ(third.find("Scannin"), std::string::npos);
   EXPECT_LT(third.size(), 40u) << third;
+}
+
+// Without colours the highlight (a background) is reverse video and the
+// focus (white) bold; other colours take no attribute.
+TEST_F(TerminalOnPty, HighlightAndFocusWithoutColours) {
+  for (const char* type : {"xterm-mono", "vt100"}) {
+    SCOPED_TRACE(type);
+    setenv("TERM", type, 1);
+    Terminal& t = open();
+    ASSERT_TRUE(t.draw([](Buffer& b, Rect) {
+      b.set_string(0, 0, "░", Style{}.bg(Color::Blue).add_modifier(Modifier::Italic));
+      b.set_string(2, 0, "▒", Style{}.fg(Color::White));
+      b.set_string(4, 0, "▓", Style{}.fg(Color::DarkGray));
+    }));
+    const std::string shown = drain();
+    // The parameters of the last SGR sequence written before `text`.
+    const auto attributes_of = [&](std::string_view text) {
+      const std::size_t sgr = shown.rfind("\x1b[", shown.find(text));
+      if (sgr == std::string::npos)
+        return std::string();
+      return ";" + shown.substr(sgr + 2, shown.find('m', sgr) - sgr - 2) + ";";
+    };
+    EXPECT_THAT(attributes_of("░"), ::testing::HasSubstr(";7;"));
+    EXPECT_THAT(attributes_of("▒"), ::testing::HasSubstr(";1;"));
+    EXPECT_THAT(attributes_of("▓"), ::testing::AnyOf(";;", ";0;"));
+    terminal_.reset();
+    drain();
+  }
 }
 
 TEST_F(TerminalOnPty, NewWindowSizeOnTheNextFrame) {
