@@ -6,9 +6,11 @@
 #include <langinfo.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <curses.h>
+#include <term.h>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -32,6 +34,35 @@ std::atomic<bool> g_active{false};
 // The cursor was hidden at set-up (a terminal may have no way to hide it, and
 // then none to show it either).
 std::atomic<bool> g_cursor_hidden{false};
+
+// What a signal handler needs to give the terminal back without ncurses: the
+// terminal's modes from before set-up, and the bytes that leave keypad mode,
+// show the cursor and leave the alternate screen. Taken at open.
+struct SavedTerminal {
+  int fd = -1;
+  termios modes{};
+  std::array<char, 256> leave{};
+  std::size_t leave_size = 0;
+};
+SavedTerminal g_saved;
+
+// tputs' output function, collecting into g_saved.leave.
+int collect_leave_byte(int byte) {
+  if (g_saved.leave_size < g_saved.leave.size())
+    g_saved.leave[g_saved.leave_size++] = static_cast<char>(byte);
+  return byte;
+}
+
+void save_way_back(int fd, const termios& modes) {
+  g_saved.fd = fd;
+  g_saved.modes = modes;
+  g_saved.leave_size = 0;
+  for (const char* cap : {"rmkx", "cnorm", "rmcup"}) {
+    const char* sequence = tigetstr(cap);
+    if (sequence != nullptr && sequence != reinterpret_cast<const char*>(-1))
+      tputs(sequence, 1, collect_leave_byte);
+  }
+}
 
 constexpr int kEscDelayMs = 25;
 constexpr std::size_t kColors = 6;  // the values of Color
@@ -262,6 +293,8 @@ std::expected<Terminal, TerminalError> Terminal::open(std::FILE* out, std::FILE*
   if (out == nullptr || in == nullptr || isatty(fileno(out)) == 0) {
     return std::unexpected(TerminalError{"the output is not a terminal"});
   }
+  termios modes{};
+  ::tcgetattr(fileno(out), &modes);  // cannot fail on a terminal
   use_utf8_locale();
   impl->screen = newterm(nullptr, out, in);
   if (impl->screen == nullptr) {
@@ -270,6 +303,7 @@ std::expected<Terminal, TerminalError> Terminal::open(std::FILE* out, std::FILE*
                                          (type != nullptr ? type : "") + "\""});
   }
   set_term(impl->screen);
+  save_way_back(fileno(out), modes);
   g_active = true;
   raw();
   noecho();
@@ -376,6 +410,15 @@ void restore_terminal() noexcept {
   if (g_cursor_hidden.exchange(false))
     curs_set(1);
   endwin();
+}
+
+void restore_terminal_from_signal() noexcept {
+  if (!g_active.exchange(false))
+    return;
+  ::tcsetattr(g_saved.fd, TCSANOW, &g_saved.modes);
+  // Best effort: the process is about to end whatever this gives.
+  [[maybe_unused]] const ssize_t written =
+      ::write(g_saved.fd, g_saved.leave.data(), g_saved.leave_size);
 }
 
 }  // namespace kestrel::tui

@@ -93,4 +93,10 @@ class Terminal {
 // and signal handlers: allocates nothing and runs at most once per open.
 void restore_terminal() noexcept;
 
+// The same with async-signal-safe calls alone, for a signal that may arrive
+// anywhere: the terminal modes of before the open are set back, and the
+// bytes that leave keypad mode and the alternate screen and show the cursor
+// are written. Runs at most once per open, and not after either restore.
+void restore_terminal_from_signal() noexcept;
+
 }  // namespace kestrel::tui

@@ -10,7 +10,9 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <exception>
 #include <string>
 
@@ -30,19 +32,35 @@ struct FatalSignal {
   int number;
   std::string_view name;
 };
-constexpr std::array<FatalSignal, 5> kFatalSignals{{
+constexpr std::array<FatalSignal, 8> kFatalSignals{{
     {SIGSEGV, "SIGSEGV (invalid memory access)"},
     {SIGABRT, "SIGABRT (abort)"},
     {SIGBUS, "SIGBUS (bus error)"},
     {SIGFPE, "SIGFPE (arithmetic error)"},
     {SIGILL, "SIGILL (illegal instruction)"},
+    {SIGXCPU, "SIGXCPU (CPU time limit exceeded)"},
+    {SIGSYS, "SIGSYS (bad system call)"},
+    {SIGTRAP, "SIGTRAP (trace trap)"},
 }};
 
-// Signals that end the program from outside (kill, a closed terminal window):
-// recorded here, then the event loop ends and the normal shut-down runs.
-constexpr std::array<int, 4> kTerminationSignals{SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+// Signals that end the program from outside (kill, a closed terminal window,
+// a timer nobody set): recorded here, then the event loop ends and the
+// normal shut-down runs.
+constexpr std::array<int, 12> kTerminationSignals{SIGTERM, SIGHUP,  SIGINT,    SIGQUIT,
+                                                  SIGUSR1, SIGUSR2, SIGALRM,   SIGVTALRM,
+                                                  SIGPROF, SIGPWR,  SIGSTKFLT, SIGIO};
 std::atomic<int> termination{0};
 static_assert(std::atomic<int>::is_always_lock_free);
+
+// A repeat within this time of the first termination signal (a closing
+// window can send two) is ignored, so that the shut-down can finish.
+constexpr std::int64_t kRepeatGraceNs = 1'000'000'000;
+std::atomic<std::int64_t> first_termination_at{0};
+static_assert(std::atomic<std::int64_t>::is_always_lock_free);
+
+// Ignored, so that the write that meets the limit or the closed pipe fails
+// with EFBIG or EPIPE and takes the path of any failed write.
+constexpr std::array<int, 2> kIgnoredSignals{SIGXFSZ, SIGPIPE};
 
 constexpr std::size_t kTraceDepth = 64;
 
@@ -143,12 +161,34 @@ void on_signal(int number, siginfo_t* info, void* context) {
   ::raise(number);
 }
 
-// Only records the first signal: nothing else is safe inside a handler. The
-// handler was reset to the default on entry (SA_RESETHAND), so a second
-// signal ends a program that no longer reaches its event loop.
+std::int64_t monotonic_ns() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+// Records the first signal; the event loop ends on it. A repeat within the
+// grace time is ignored. A later one ends a program that no longer reaches
+// its loop, the terminal given back first; only async-signal-safe calls.
 void on_termination_signal(int number) {
+  const std::int64_t now = monotonic_ns();
+  std::int64_t unset = 0;
+  first_termination_at.compare_exchange_strong(unset, now);
   int none = 0;
-  termination.compare_exchange_strong(none, number);
+  if (termination.compare_exchange_strong(none, number) ||
+      now - first_termination_at.load() < kRepeatGraceNs)
+    return;
+  tui::restore_terminal_from_signal();
+  ::signal(number, SIG_DFL);
+  ::raise(number);  // delivered, by the default action, once the handler returns
+}
+
+// Installs `action` for `number` unless the signal was ignored at start (nohup).
+bool install_unless_ignored(int number, const struct sigaction& action) {
+  struct sigaction before {};
+  if (::sigaction(number, nullptr, &before) != 0)
+    return false;
+  return before.sa_handler == SIG_IGN || ::sigaction(number, &action, nullptr) == 0;
 }
 
 }  // namespace
@@ -171,15 +211,18 @@ std::expected<void, IoError> install_crash_handler() {
   }
   struct sigaction ending {};
   ending.sa_handler = on_termination_signal;
-  ending.sa_flags = SA_RESETHAND | SA_RESTART;
+  ending.sa_flags = SA_RESTART;
   sigemptyset(&ending.sa_mask);
   for (const int number : kTerminationSignals) {
-    struct sigaction before {};
-    if (::sigaction(number, nullptr, &before) != 0) {
+    if (!install_unless_ignored(number, ending)) {
       return std::unexpected(IoError::from_errno(errno));
     }
-    // A signal ignored from the start (nohup) stays ignored.
-    if (before.sa_handler != SIG_IGN && ::sigaction(number, &ending, nullptr) != 0) {
+  }
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  for (const int number : kIgnoredSignals) {
+    if (::sigaction(number, &ignore, nullptr) != 0) {
       return std::unexpected(IoError::from_errno(errno));
     }
   }

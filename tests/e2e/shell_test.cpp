@@ -3,16 +3,20 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ui/event_loop.hpp"
@@ -147,23 +151,32 @@ TEST_F(CrashHandlerDeathTest, AFatalSignalIsReportedAndEndsTheProcessByIt) {
         std::abort();
       },
       testing::KilledBySignal(SIGABRT), "Message:  fatal signal SIGABRT ");
+  EXPECT_EXIT(
+      {
+        install();
+        std::raise(SIGXCPU);
+      },
+      testing::KilledBySignal(SIGXCPU), "Message:  fatal signal SIGXCPU ");
 }
 
-// A termination signal is only recorded; the process then ends by it. One
-// ignored from the start stays ignored.
+// A termination signal is only recorded, and repeats right after it are
+// ignored; the process then ends by it. One ignored from the start stays
+// ignored.
 TEST_F(CrashHandlerDeathTest, ATerminationSignalIsRecordedThenEndsTheProcessByIt) {
   EXPECT_EXIT(
       {
         std::signal(SIGHUP, SIG_IGN);
         install();
         std::raise(SIGHUP);
+        std::raise(SIGUSR1);
+        std::raise(SIGUSR1);
         std::raise(SIGTERM);
-        std::raise(SIGINT);
-        if (shell::termination_signal() != SIGTERM)
+        if (shell::termination_signal() != SIGUSR1)
           std::_Exit(3);
-        shell::end_by_signal(SIGTERM);
+        std::fputs("recorded, not ended\n", stderr);
+        shell::end_by_signal(SIGUSR1);
       },
-      testing::KilledBySignal(SIGTERM), "");
+      testing::KilledBySignal(SIGUSR1), "recorded, not ended");
 }
 
 TEST_F(CrashHandlerDeathTest, AnUncaughtExceptionIsReportedWithItsText) {
@@ -354,6 +367,40 @@ TEST_F(RunUi, ATerminationSignalEndsTheLoop) {
         std::_Exit(ui::run_ui(*terminal_, app_) && !app_.quit_requested ? 0 : 4);
       },
       testing::ExitedWithCode(0), "");
+}
+
+// A repeat a second after the first ends a program that no longer reaches
+// its loop, with the terminal's modes and normal screen given back.
+TEST_F(RunUi, ALaterRepeatOfATerminationSignalEndsTheProcessWithTheTerminalBack) {
+  int survived[2];
+  ASSERT_EQ(pipe(survived), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!shell::install_crash_handler())
+      std::_Exit(3);
+    std::raise(SIGTERM);
+    std::raise(SIGTERM);
+    if (write(survived[1], "y", 1) != 1)
+      std::_Exit(4);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    std::raise(SIGTERM);
+    std::_Exit(5);
+  }
+  close(survived[1]);
+  char seen = 0;
+  EXPECT_EQ(read(survived[0], &seen, 1), 1);
+  close(survived[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  termios modes{};
+  ASSERT_EQ(tcgetattr(fileno(out_.get()), &modes), 0);
+  EXPECT_EQ(modes.c_lflag & (ICANON | ECHO | ISIG), static_cast<tcflag_t>(ICANON | ECHO | ISIG));
+  std::string written(4096, '\0');
+  const ssize_t n = read(master_, written.data(), written.size());
+  written.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  EXPECT_THAT(written, testing::HasSubstr("\x1b[?1049l"));
+  EXPECT_THAT(written, testing::HasSubstr("\x1b[?25h"));
 }
 
 TEST_F(RunUi, ATerminalThatCannotDrawEndsWithAReport) {

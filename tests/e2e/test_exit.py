@@ -112,6 +112,21 @@ class Exit(KestrelTestCase):
                 self.assertEqual(log.read_text(), "INFO [kestrel] Logging started\n")
                 s.close()
 
+    def test_two_termination_signals_at_once_shut_down_the_normal_way(self):
+        s = self.on_selection()
+        pid = s.program_pid()
+        os.kill(pid, signal.SIGTERM)
+        # A millisecond later, so that the two are not merged into one: as a
+        # closing window may repeat its SIGHUP.
+        time.sleep(0.001)
+        try:
+            os.kill(pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass  # the shut-down was quicker
+        self.assert_normal_exit(s, status=128 + signal.SIGTERM)
+        (log,) = s.workdir.glob("kestrel_*.log")
+        self.assertEqual(log.read_text(), "INFO [kestrel] Logging started\n")
+
     def test_an_ignored_hangup_stays_ignored(self):
         s = self.session(ports=["ttyACM0"], config=CONFIG,
                          wrapper=["sh", "-c", 'trap "" HUP; exec "$@"', "sh"])

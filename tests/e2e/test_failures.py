@@ -1,5 +1,6 @@
 """Validation errors that end on the Failure screen, and the program goes on."""
 
+import time
 import unittest
 
 from harness import KestrelTestCase
@@ -37,6 +38,23 @@ class FailureScreen(KestrelTestCase):
         self.assert_normal_exit(s)
         self.assertEqual(s.file("config.toml").decode(), config)
         self.assertEqual(s.files("scan_*.csv"), [])
+
+    def test_a_file_size_limit_of_zero_ends_on_failure_with_key_press(self):
+        # Writes past the limit fail (EFBIG) instead of ending the program:
+        # the log's is dropped, the save's is shown.
+        config = config_text("/dev/ttyACM0", 115200, 240, 960, 101, 1)
+        s = self.session(ports=["ttyACM0"], config=config,
+                         wrapper=["prlimit", "--fsize=0", "--"])
+        s.reach_parameters()
+        time.sleep(1.5)  # the log's first write, a second after the start
+        screen = s.reach_failure()
+        self.assertIn("Error: KeyPress(", screen)
+        self.assertIn("kind: FileTooLarge", screen)
+        s.send("q")
+        self.assert_normal_exit(s)
+        self.assertEqual(s.file("config.toml").decode(), config)
+        (log,) = s.workdir.glob("kestrel_*.log")
+        self.assertEqual(log.read_text(), "")
 
 
 if __name__ == "__main__":
