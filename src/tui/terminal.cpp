@@ -35,6 +35,13 @@ std::atomic<bool> g_active{false};
 // then none to show it either).
 std::atomic<bool> g_cursor_hidden{false};
 
+// The terminal description's string `name`, or null when it has none
+// (tigetstr tells "absent" and "not a string" apart; both count as none).
+const char* terminfo_string(const char* name) {
+  const char* value = tigetstr(name);
+  return value == reinterpret_cast<const char*>(-1) ? nullptr : value;
+}
+
 // What a signal handler needs to give the terminal back without ncurses: the
 // terminal's modes from before set-up, and the bytes that leave keypad mode,
 // show the cursor and leave the alternate screen. Taken at open.
@@ -58,8 +65,7 @@ void save_way_back(int fd, const termios& modes) {
   g_saved.modes = modes;
   g_saved.leave_size = 0;
   for (const char* cap : {"rmkx", "cnorm", "rmcup"}) {
-    const char* sequence = tigetstr(cap);
-    if (sequence != nullptr && sequence != reinterpret_cast<const char*>(-1))
+    if (const char* sequence = terminfo_string(cap))
       tputs(sequence, 1, collect_leave_byte);
   }
 }
@@ -108,8 +114,8 @@ std::vector<std::pair<int, KeyCode>> modified_arrows() {
   for (const auto& [name, arrow] : kNames) {
     for (char level = '3'; level <= '7'; ++level) {  // Alt, Alt+Shift, Ctrl, ...
       const std::string cap = std::string(name) + level;
-      const char* sequence = tigetstr(cap.c_str());
-      if (sequence == nullptr || sequence == reinterpret_cast<const char*>(-1))
+      const char* sequence = terminfo_string(cap.c_str());
+      if (sequence == nullptr)
         continue;
       if (const int code = key_defined(sequence); code > 0)
         found.emplace_back(code, arrow);
