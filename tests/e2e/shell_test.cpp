@@ -2,6 +2,7 @@
 // loop on a pseudo-terminal.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -396,9 +397,16 @@ TEST_F(RunUi, ALaterRepeatOfATerminationSignalEndsTheProcessWithTheTerminalBack)
   termios modes{};
   ASSERT_EQ(tcgetattr(fileno(out_.get()), &modes), 0);
   EXPECT_EQ(modes.c_lflag & (ICANON | ECHO | ISIG), static_cast<tcflag_t>(ICANON | ECHO | ISIG));
-  std::string written(4096, '\0');
-  const ssize_t n = read(master_, written.data(), written.size());
-  written.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  // The pty hands the child's last bytes on a moment after it ended.
+  std::string written;
+  pollfd ready{master_, POLLIN, 0};
+  char chunk[4096];
+  while (written.find("\x1b[?1049l") == std::string::npos && poll(&ready, 1, 5000) == 1) {
+    const ssize_t n = read(master_, chunk, sizeof chunk);
+    if (n <= 0)
+      break;
+    written.append(chunk, static_cast<std::size_t>(n));
+  }
   EXPECT_THAT(written, testing::HasSubstr("\x1b[?1049l"));
   EXPECT_THAT(written, testing::HasSubstr("\x1b[?25h"));
 }
