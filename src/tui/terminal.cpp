@@ -3,6 +3,7 @@
 #ifndef NCURSES_WIDECHAR
 #define NCURSES_WIDECHAR 1
 #endif
+#include <fcntl.h>
 #include <langinfo.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -43,10 +44,13 @@ const char* terminfo_string(const char* name) {
 }
 
 // What a signal handler needs to give the terminal back without ncurses: the
-// terminal's modes from before set-up, and the bytes that leave keypad mode,
-// show the cursor and leave the alternate screen. Taken at open.
+// terminal's modes from before set-up, and the bytes that reset the
+// attributes, leave keypad mode, show the cursor and leave the alternate
+// screen, written through a non-blocking description of the terminal so that
+// one that stopped reading cannot hold the handler. Taken at open.
 struct SavedTerminal {
   int fd = -1;
+  int nonblocking_fd = -1;  // -1 when it could not be opened: no bytes then
   termios modes{};
   std::array<char, 256> leave{};
   std::size_t leave_size = 0;
@@ -62,9 +66,12 @@ int collect_leave_byte(int byte) {
 
 void save_way_back(int fd, const termios& modes) {
   g_saved.fd = fd;
+  const std::string own_description = "/proc/self/fd/" + std::to_string(fd);
+  g_saved.nonblocking_fd =
+      ::open(own_description.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   g_saved.modes = modes;
   g_saved.leave_size = 0;
-  for (const char* cap : {"rmkx", "cnorm", "rmcup"}) {
+  for (const char* cap : {"sgr0", "rmkx", "cnorm", "rmcup"}) {
     if (const char* sequence = terminfo_string(cap))
       tputs(sequence, 1, collect_leave_byte);
   }
@@ -112,8 +119,9 @@ std::vector<std::pair<int, KeyCode>> modified_arrows() {
                                                                         {"kLFT", KeyCode::Left},
                                                                         {"kRIT", KeyCode::Right}}};
   for (const auto& [name, arrow] : kNames) {
-    for (char level = '3'; level <= '7'; ++level) {  // Alt, Alt+Shift, Ctrl, ...
-      const std::string cap = std::string(name) + level;
+    // Shift alone (rxvt's kUP), then Alt, Alt+Shift, Ctrl, ...
+    for (const std::string_view level : {"", "3", "4", "5", "6", "7"}) {
+      const std::string cap = std::string(name) + std::string(level);
       const char* sequence = terminfo_string(cap.c_str());
       if (sequence == nullptr)
         continue;
@@ -128,7 +136,8 @@ std::vector<std::pair<int, KeyCode>> modified_arrows() {
 // its introducer ('[' for CSI, 'O' for SS3), read byte by byte up to its
 // final byte; the X10 mouse report (CSI M) takes three raw bytes more. An
 // arrow in the xterm form, plain or with modifiers ("1;5"), is the arrow
-// under any terminal type; every other sequence is one key that does nothing.
+// under any terminal type, and so is the keypad Enter (SS3 M); every other
+// sequence is one key that does nothing.
 Key rest_of_sequence(wint_t introducer) {
   wtimeout(stdscr, kEscDelayMs);  // a sequence arrives whole; this bounds a cut one
   bool only_numbers = true;
@@ -146,6 +155,8 @@ Key rest_of_sequence(wint_t introducer) {
       const auto arrow = kArrows.find(static_cast<char>(byte));
       if (only_numbers && arrow != std::string_view::npos)
         return Key{kCodes[arrow]};
+      if (only_numbers && introducer == L'O' && byte == 'M')
+        return Key{KeyCode::Enter};
       return Key{KeyCode::Other};
     }
     if (byte < 0x20 || byte > 0x3F)
@@ -206,6 +217,8 @@ struct Terminal::Impl {
     restore_terminal();
     if (screen != nullptr)
       delscreen(screen);
+    if (g_saved.nonblocking_fd >= 0)
+      ::close(std::exchange(g_saved.nonblocking_fd, -1));
     g_open = false;
   }
 
@@ -244,9 +257,10 @@ struct Terminal::Impl {
   std::pair<attr_t, short> attributes(const Style& style) {
     attr_t attrs = has(style.modifiers, Modifier::Italic) ? WA_ITALIC : WA_NORMAL;
     if (!colours) {
-      // Without colours a background (the highlight) shows in reverse video
-      // and white (the focus) in bold.
-      if (style.background)
+      // Without colours a background (the highlight) and a blue foreground
+      // (the gauge's filled part) show in reverse video, and white (the
+      // focus) in bold.
+      if (style.background || style.foreground == Color::Blue)
         attrs |= WA_REVERSE;
       if (style.foreground == Color::White)
         attrs |= WA_BOLD;
@@ -302,13 +316,18 @@ std::expected<Terminal, TerminalError> Terminal::open(std::FILE* out, std::FILE*
   termios modes{};
   ::tcgetattr(fileno(out), &modes);  // cannot fail on a terminal
   use_utf8_locale();
+  const char* type = std::getenv("TERM");
+  const std::string quoted_type = std::string("\"") + (type != nullptr ? type : "") + "\"";
   impl->screen = newterm(nullptr, out, in);
-  if (impl->screen == nullptr) {
-    const char* type = std::getenv("TERM");
-    return std::unexpected(TerminalError{std::string("cannot use the terminal type \"") +
-                                         (type != nullptr ? type : "") + "\""});
-  }
+  if (impl->screen == nullptr)
+    return std::unexpected(TerminalError{"cannot use the terminal type " + quoted_type});
   set_term(impl->screen);
+  // Every frame places its cells by cursor address.
+  if (terminfo_string("cup") == nullptr) {
+    ::tcsetattr(fileno(out), TCSANOW, &modes);  // as they were before newterm
+    return std::unexpected(
+        TerminalError{"the terminal type " + quoted_type + " cannot move the cursor"});
+  }
   save_way_back(fileno(out), modes);
   g_active = true;
   raw();
@@ -382,14 +401,18 @@ std::expected<std::optional<Key>, TerminalError> Terminal::read_key(
     return std::nullopt;
   if (kind == OK && ch == 0x1B) {
     // Esc directly followed by more is a sequence ncurses did not know (CSI
-    // or SS3), or Alt with a key; modifiers are not looked at, so the latter
-    // counts as the key alone.
+    // or SS3), or Alt with a key, which is Esc and that key's own bytes, a
+    // sequence among them; modifiers are not looked at, so Alt with a key
+    // counts as the key alone. Esc twice is Esc.
     wtimeout(stdscr, 0);
     wint_t next = 0;
-    const int next_kind = wget_wch(stdscr, &next);
+    int next_kind = wget_wch(stdscr, &next);
+    const bool doubled = next_kind == OK && next == 0x1B;
+    if (doubled)
+      next_kind = wget_wch(stdscr, &next);
     if (next_kind == OK && (next == L'[' || next == L'O'))
       return rest_of_sequence(next);
-    if (next_kind != ERR)
+    if (next_kind == KEY_CODE_YES || (next_kind == OK && !doubled))
       return key_of(next_kind, next, impl_->modified_arrows);
   }
   return key_of(kind, ch, impl_->modified_arrows);
@@ -422,9 +445,12 @@ void restore_terminal_from_signal() noexcept {
   if (!g_active.exchange(false))
     return;
   ::tcsetattr(g_saved.fd, TCSANOW, &g_saved.modes);
-  // Best effort: the process is about to end whatever this gives.
-  [[maybe_unused]] const ssize_t written =
-      ::write(g_saved.fd, g_saved.leave.data(), g_saved.leave_size);
+  // Best effort, and never waiting: the process is about to end whatever
+  // this gives.
+  if (g_saved.nonblocking_fd >= 0) {
+    [[maybe_unused]] const ssize_t written =
+        ::write(g_saved.nonblocking_fd, g_saved.leave.data(), g_saved.leave_size);
+  }
 }
 
 }  // namespace kestrel::tui

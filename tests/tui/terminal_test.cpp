@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -109,8 +110,9 @@ TEST_F(TerminalOnPty, WritesOnlyWhatChanged) {
   EXPECT_LT(third.size(), 40u) << third;
 }
 
-// Without colours the highlight (a background) is reverse video and the
-// focus (white) bold; other colours take no attribute.
+// Without colours the highlight (a background) and the gauge's filled part
+// (blue) are reverse video and the focus (white) bold; other colours take no
+// attribute.
 TEST_F(TerminalOnPty, HighlightAndFocusWithoutColours) {
   for (const char* type : {"xterm-mono", "vt100"}) {
     SCOPED_TRACE(type);
@@ -120,6 +122,8 @@ TEST_F(TerminalOnPty, HighlightAndFocusWithoutColours) {
       b.set_string(0, 0, "░", Style{}.bg(Color::Blue).add_modifier(Modifier::Italic));
       b.set_string(2, 0, "▒", Style{}.fg(Color::White));
       b.set_string(4, 0, "▓", Style{}.fg(Color::DarkGray));
+      b.set_string(6, 0, "━", Style{}.fg(Color::Blue));
+      b.set_string(8, 0, "─", Style{}.fg(Color::Red));
     }));
     const std::string shown = drain();
     // The parameters of the last SGR sequence written before `text`.
@@ -132,6 +136,8 @@ TEST_F(TerminalOnPty, HighlightAndFocusWithoutColours) {
     EXPECT_THAT(attributes_of("░"), ::testing::HasSubstr(";7;"));
     EXPECT_THAT(attributes_of("▒"), ::testing::HasSubstr(";1;"));
     EXPECT_THAT(attributes_of("▓"), ::testing::AnyOf(";;", ";0;"));
+    EXPECT_THAT(attributes_of("━"), ::testing::HasSubstr(";7;"));
+    EXPECT_THAT(attributes_of("─"), ::testing::AnyOf(";;", ";0;"));
     terminal_.reset();
     drain();
   }
@@ -212,11 +218,27 @@ TEST_F(TerminalOnPty, EscapeSequencesUnderATypeThatDoesNotListThem) {
   EXPECT_EQ(key("\x1b[1;5P"), Key{KeyCode::Other});
   EXPECT_EQ(key("\x1bOP"), Key{KeyCode::Other});
 
+  // The keypad Enter, and Alt with a key that sends a sequence: Esc, then
+  // that sequence, which counts alone. Esc twice is Esc.
+  EXPECT_EQ(key("\x1bOM"), Key{KeyCode::Enter});
+  EXPECT_EQ(key("\x1b\x1bOM"), Key{KeyCode::Enter});
+  EXPECT_EQ(key("\x1b\x1b[A"), Key{KeyCode::Up});
+  EXPECT_EQ(key("\x1b\x1bOB"), Key{KeyCode::Down});
+  EXPECT_EQ(key("\x1b\x1b[11~"), Key{KeyCode::Other});
+  EXPECT_EQ(key("\x1b\x1b"), Key{KeyCode::Esc});
+
   EXPECT_EQ(key("\x1bj"), Key::character(U'j'));
   EXPECT_EQ(key("\x1b"), Key{KeyCode::Esc});
   auto none = t.read_key(16ms);
   ASSERT_TRUE(none.has_value());
   EXPECT_EQ(*none, std::nullopt);
+
+  // rxvt names its shifted arrows in extended capabilities alone.
+  terminal_.reset();
+  setenv("TERM", "rxvt-unicode-256color", 1);
+  open();
+  EXPECT_EQ(key("\x1b[a"), Key{KeyCode::Up});
+  EXPECT_EQ(key("\x1b[b"), Key{KeyCode::Down});
 }
 
 // A key that arrives just as a wait ends is read whole: looking for the end
@@ -346,6 +368,17 @@ TEST_F(TerminalOnPty, OneAtATimeAndFailuresAreValues) {
   auto unknown = Terminal::open(out_, in_);
   ASSERT_FALSE(unknown.has_value());
   EXPECT_EQ(unknown.error().message, "cannot use the terminal type \"no-such-terminal\"");
+
+  // Known, but a frame cannot be placed on it; its modes are left as they were.
+  setenv("TERM", "dumb", 1);
+  termios before{};
+  ASSERT_EQ(tcgetattr(slave_, &before), 0);
+  auto dumb = Terminal::open(out_, in_);
+  ASSERT_FALSE(dumb.has_value());
+  EXPECT_EQ(dumb.error().message, "the terminal type \"dumb\" cannot move the cursor");
+  termios after{};
+  ASSERT_EQ(tcgetattr(slave_, &after), 0);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
 
   setenv("TERM", "xterm-256color", 1);
   EXPECT_TRUE(Terminal::open(out_, in_).has_value());  // nothing was left held
