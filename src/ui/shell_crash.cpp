@@ -32,23 +32,31 @@ struct FatalSignal {
   int number;
   std::string_view name;
 };
-constexpr std::array<FatalSignal, 8> kFatalSignals{{
+constexpr std::array<FatalSignal, 7> kFatalSignals{{
     {SIGSEGV, "SIGSEGV (invalid memory access)"},
     {SIGABRT, "SIGABRT (abort)"},
     {SIGBUS, "SIGBUS (bus error)"},
     {SIGFPE, "SIGFPE (arithmetic error)"},
     {SIGILL, "SIGILL (illegal instruction)"},
-    {SIGXCPU, "SIGXCPU (CPU time limit exceeded)"},
     {SIGSYS, "SIGSYS (bad system call)"},
     {SIGTRAP, "SIGTRAP (trace trap)"},
 }};
 
 // Signals that end the program from outside (kill, a closed terminal window,
-// a timer nobody set): recorded here, then the event loop ends and the
-// normal shut-down runs.
-constexpr std::array<int, 12> kTerminationSignals{SIGTERM, SIGHUP,  SIGINT,    SIGQUIT,
-                                                  SIGUSR1, SIGUSR2, SIGALRM,   SIGVTALRM,
-                                                  SIGPROF, SIGPWR,  SIGSTKFLT, SIGIO};
+// a timer nobody set, a CPU-time limit): recorded here, then the event loop
+// ends and the normal shut-down runs. Some exist on Linux alone.
+constexpr int kTerminationSignals[] = {
+    SIGTERM,   SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGIO
+    SIGIO,
+#endif
+};
 std::atomic<int> termination{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
@@ -84,8 +92,8 @@ void write_err(std::string_view text) {
   }
 }
 
+// The terminal has been given back by the caller.
 void report(std::string_view reason, std::string_view location, backward::StackTrace& trace) {
-  tui::restore_terminal();
   write_err("\nThe application crashed.\nMessage:  ");
   write_err(reason);
   write_err("\n");
@@ -106,6 +114,7 @@ void report(std::string_view reason, std::string_view location, backward::StackT
   if (!crashing.test_and_set()) {
     backward::StackTrace trace;
     trace.load_here(kTraceDepth);
+    tui::restore_terminal();
     report(reason, location, trace);
     log::shutdown();
   }
@@ -154,6 +163,8 @@ void on_signal(int number, siginfo_t* info, void* context) {
     } else {
       trace.load_here(kTraceDepth, context, info->si_addr);
     }
+    // Not through ncurses, which the crash may have left in any state.
+    tui::restore_terminal_from_signal();
     std::string reason = "fatal signal ";
     reason += name;
     report(reason, {}, trace);
@@ -209,10 +220,14 @@ std::expected<void, IoError> install_crash_handler() {
       return std::unexpected(IoError::from_errno(errno));
     }
   }
+  // No other termination signal can end the process while the handler
+  // gives the terminal back.
   struct sigaction ending {};
   ending.sa_handler = on_termination_signal;
   ending.sa_flags = SA_RESTART;
   sigemptyset(&ending.sa_mask);
+  for (const int number : kTerminationSignals)
+    sigaddset(&ending.sa_mask, number);
   for (const int number : kTerminationSignals) {
     if (!install_unless_ignored(number, ending)) {
       return std::unexpected(IoError::from_errno(errno));

@@ -1,17 +1,18 @@
 #pragma once
 // Signal and crash handling for the whole process: a terminate handler and
 // handlers for the fatal signals (SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL,
-// SIGXCPU, SIGSYS, SIGTRAP). A crash on any thread first gives the terminal
-// back (raw mode off, alternate screen left, cursor shown), then prints a
-// crash report with a stack trace to standard error and ends the process.
-// Off a signal, the log's buffered records are written out too. The other
-// signals that would end the process (SIGTERM, SIGHUP, SIGINT, SIGQUIT,
-// SIGUSR1, SIGUSR2, SIGALRM, ...) are only recorded: the event loop then
-// ends, the program shuts down as usual, and end_by_signal ends the process
-// by that signal. A repeat within a second is ignored; a later one ends the
-// process at once, the terminal given back first. SIGXFSZ and SIGPIPE are
-// ignored, so writes past the file-size limit or into a closed pipe fail
-// as errors.
+// SIGSYS, SIGTRAP). A crash on any thread first gives the terminal back (raw
+// mode off, alternate screen left, cursor shown; after a fatal signal without
+// ncurses, which the crash may have broken), then prints a crash report with
+// a stack trace to standard error and ends the process. Off a signal, the
+// log's buffered records are written out too. The other signals that would
+// end the process (SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2,
+// SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, and on Linux SIGPWR, SIGSTKFLT and
+// SIGIO) are only recorded: the event loop then ends, the program shuts down
+// as usual, and end_by_signal ends the process by that signal. A repeat
+// within a second is ignored; a later one ends the process at once, the
+// terminal given back first. SIGXFSZ and SIGPIPE are ignored, so writes past
+// the file-size limit or into a closed pipe fail as errors.
 
 #include <expected>
 #include <source_location>
