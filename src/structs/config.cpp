@@ -1,6 +1,8 @@
 #include "structs/config.hpp"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utf8proc.h>
@@ -9,6 +11,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <exception>
 #include <limits>
 #include <optional>
 #include <system_error>
@@ -29,6 +32,8 @@ namespace {
 constexpr std::array<std::string_view, 6> kKeys = {"port",           "baudrate", "start_frequency",
                                                    "stop_frequency", "points",   "repeat"};
 constexpr std::int64_t kTomlIntMax = std::numeric_limits<std::int64_t>::max();
+// The stack of the thread that parses config.toml (see kConfigSizeCap).
+constexpr std::size_t kParseStack = std::size_t{4} << 20;
 
 // A file descriptor closed on every path.
 class UniqueFd {
@@ -196,6 +201,45 @@ std::expected<SavedConfig, TomlReadError> read_settings(const toml::table& table
   return config;
 }
 
+// Parses the text and reads its settings on a thread with a stack of its own
+// (kParseStack), joined at once, so that the caller's stack limit does not
+// bound the nesting; the table is built and freed there. OpenOutput when the
+// thread cannot be created.
+std::expected<SavedConfig, AppError> parse_on_own_stack(std::string_view text) {
+  struct Job {
+    std::string_view text;
+    std::expected<SavedConfig, TomlReadError> result{};
+    std::exception_ptr thrown{};  // any other exception, raised again by the caller
+  } job{text};
+  const auto run = [](void* arg) -> void* {
+    Job& job = *static_cast<Job*>(arg);
+    try {
+      job.result = read_settings(toml::parse(job.text));  // also skips a leading byte-order mark
+    } catch (const toml::parse_error& e) {
+      job.result = std::unexpected(error_at(std::string(e.description()), e.source()));
+    } catch (...) {
+      job.thrown = std::current_exception();
+    }
+    return nullptr;
+  };
+
+  pthread_attr_t attr;
+  pthread_t thread;
+  ::pthread_attr_init(&attr);
+  int err = ::pthread_attr_setstacksize(&attr, kParseStack);
+  if (err == 0)
+    err = ::pthread_create(&thread, &attr, run, &job);
+  ::pthread_attr_destroy(&attr);
+  if (err != 0)
+    return std::unexpected(AppError(app_error::OpenOutput{IoError::from_errno(err)}));
+  ::pthread_join(thread, nullptr);
+  if (job.thrown)
+    std::rethrow_exception(job.thrown);
+  if (!job.result)
+    return std::unexpected(AppError(app_error::InvalidConfig{std::move(job.result.error())}));
+  return std::move(*job.result);
+}
+
 // ---- writing ------------------------------------------------------------------
 
 // A TOML basic string: "text" with quote, backslash and control characters escaped.
@@ -256,14 +300,31 @@ std::expected<void, IoError> errno_error() {
   return std::unexpected(IoError::from_errno(errno));
 }
 
-// Writes the text into `file`, emptied first when it is a regular file (a
-// FIFO or a device is written as it is).
+// Writes the text into `file`. A regular file keeps its old content whole
+// unless the new text can be written whole: a text past the file-size limit
+// is refused (EFBIG) and the space it needs beyond the old end is reserved
+// before a byte is overwritten; the file is cut to the new length last. (Only
+// the growth is reserved: where the file system cannot, glibc's stand-in reads
+// the range, which a file opened for writing only refuses.) A FIFO or a device
+// is written as it is.
 std::expected<void, IoError> rewrite_in_place(UniqueFd& file, const struct stat& old,
                                               std::string_view text) {
-  if (S_ISREG(old.st_mode) && ::ftruncate(file.get(), 0) != 0)
-    return errno_error();
+  const bool regular = S_ISREG(old.st_mode);
+  const auto size = static_cast<off_t>(text.size());
+  if (regular) {
+    rlimit limit;
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        text.size() > limit.rlim_cur)
+      return std::unexpected(IoError::from_errno(EFBIG));
+    if (size > old.st_size) {
+      if (int err = ::posix_fallocate(file.get(), old.st_size, size - old.st_size); err != 0)
+        return std::unexpected(IoError::from_errno(err));
+    }
+  }
   if (auto written = write_all(file.get(), text); !written)
     return written;
+  if (regular && ::ftruncate(file.get(), size) != 0)
+    return errno_error();
   if (!file.close())
     return errno_error();
   return {};
@@ -342,17 +403,7 @@ std::expected<SavedConfig, AppError> load_config(const fs::path& path) {
   if (!valid_utf8(*text))
     return std::unexpected(AppError(app_error::OpenOutput{IoError::invalid_utf8()}));
 
-  toml::table table;
-  try {
-    table = toml::parse(*text);  // also skips a leading byte-order mark
-  } catch (const toml::parse_error& e) {
-    return std::unexpected(
-        AppError(app_error::InvalidConfig{error_at(std::string(e.description()), e.source())}));
-  }
-  auto config = read_settings(table);
-  if (!config)
-    return std::unexpected(AppError(app_error::InvalidConfig{std::move(config.error())}));
-  return std::move(*config);
+  return parse_on_own_stack(*text);
 }
 
 std::expected<void, UiError> save_config(const SavedConfig& config, const fs::path& path) {
@@ -362,15 +413,27 @@ std::expected<void, UiError> save_config(const SavedConfig& config, const fs::pa
     return std::unexpected(UiError(ui_error::SerializeError{std::move(text.error())}));
 
   // Opening without emptying proves that config.toml may be written and leaves
-  // its content to replace_contents. A new file gets 0666 less the umask.
-  // Non-blocking only for the open: a FIFO without a reader is refused
-  // (ENXIO) instead of hanging the interface.
-  UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
-  if (!file || ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK) != 0)
-    return std::unexpected(UiError(ui_error::KeyPress{IoError::from_errno(errno)}));
-  auto written = replace_contents(file, path, *text);
-  if (!written)
+  // its content to replace_contents. A new file gets 0666 less the umask; it
+  // is made exclusively first, so that a save that created it and then failed
+  // removes it again. Non-blocking only for the open: a FIFO without a reader
+  // is refused (ENXIO) instead of hanging the interface.
+  const auto open_config = [&](int flags) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | flags, 0666);
+  };
+  int fd = open_config(O_EXCL);
+  const bool created = fd >= 0;
+  if (!created && errno == EEXIST)
+    fd = open_config(0);
+  UniqueFd file(fd);
+  auto written =
+      file && ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK) == 0
+          ? replace_contents(file, path, *text)
+          : errno_error();
+  if (!written) {
+    if (created)
+      ::unlink(path.c_str());
     return std::unexpected(UiError(ui_error::KeyPress{std::move(written.error())}));
+  }
   return {};
 }
 

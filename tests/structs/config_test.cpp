@@ -1,6 +1,7 @@
 // config.toml: reading rules, the exact text written, and saves that fail
 // without losing the previous settings.
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -57,6 +58,36 @@ bool passes_in_child(const std::function<bool()>& body) {
   int status = 0;
   ::waitpid(pid, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Runs `body` on a thread with 512 KiB of stack, the least stack limit the
+// program is to start under.
+void on_small_stack(std::function<void()> body) {
+  pthread_attr_t attr;
+  ASSERT_EQ(::pthread_attr_init(&attr), 0);
+  ASSERT_EQ(::pthread_attr_setstacksize(&attr, 512 * 1024), 0);
+  const auto run = [](void* f) -> void* {
+    (*static_cast<std::function<void()>*>(f))();
+    return nullptr;
+  };
+  pthread_t thread;
+  ASSERT_EQ(::pthread_create(&thread, &attr, run, &body), 0);
+  ::pthread_join(thread, nullptr);
+  ::pthread_attr_destroy(&attr);
+}
+
+// Saves kOther to `path` in a child process whose files may not grow past
+// `limit` bytes, ignoring SIGXFSZ as the program does; tells whether the save
+// failed as KeyPress EFBIG.
+bool save_fails_past_size_limit(const std::filesystem::path& path, rlim_t limit) {
+  return passes_in_child([&] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit fsize{limit, limit};
+    ::setrlimit(RLIMIT_FSIZE, &fsize);
+    auto r = save_config(kOther, path);
+    return !r && r.error().is<ui_error::KeyPress>() &&
+           r.error().get<ui_error::KeyPress>()->error.os_code() == EFBIG;
+  });
 }
 
 class ConfigFile : public ::testing::Test {
@@ -210,7 +241,8 @@ TEST_F(ConfigFile, UnreadableFiles) {
 
 // The TOML parser recurses once per level of a dotted key or a table header;
 // the deepest of each that fit under the size cap are read whole (and lack
-// the settings), and a file one byte over the cap is not read at all.
+// the settings), even on a small stack, and a file one byte over the cap is
+// not read at all.
 TEST_F(ConfigFile, FilesUpToTheSizeCapAreReadTheDeepestIncluded) {
   const auto at_cap = [](std::string text, std::string_view end) {
     while (text.size() + 2 + end.size() <= kConfigSizeCap)
@@ -219,19 +251,21 @@ TEST_F(ConfigFile, FilesUpToTheSizeCapAreReadTheDeepestIncluded) {
     text.insert(text.size() - 1, kConfigSizeCap - text.size(), ' ');
     return text;
   };
-  for (const std::string& deepest : {at_cap("a", " = 1\n"), at_cap("[a", "]\n")}) {
-    ASSERT_EQ(deepest.size(), kConfigSizeCap);
-    EXPECT_THAT(refused(deepest).message(), HasSubstr("missing field `port`"));
-  }
+  on_small_stack([&] {
+    for (const std::string& deepest : {at_cap("a", " = 1\n"), at_cap("[a", "]\n")}) {
+      ASSERT_EQ(deepest.size(), kConfigSizeCap);
+      EXPECT_THAT(refused(deepest).message(), HasSubstr("missing field `port`"));
+    }
 
-  const std::string full = at_cap(kExampleText + "#", "\n");
-  EXPECT_EQ(loaded(full), kExample);
-  auto over = load(full + "\n");
-  ASSERT_FALSE(over);
-  const auto* open = over.error().get<app_error::OpenOutput>();
-  ASSERT_NE(open, nullptr);
-  EXPECT_EQ(open->error.kind(), IoErrorKind::FileTooLarge);
-  EXPECT_EQ(open->error.message(), "the file is larger than 8192 bytes");
+    const std::string full = at_cap(kExampleText + "#", "\n");
+    EXPECT_EQ(loaded(full), kExample);
+    auto over = load(full + "\n");
+    ASSERT_FALSE(over);
+    const auto* open = over.error().get<app_error::OpenOutput>();
+    ASSERT_NE(open, nullptr);
+    EXPECT_EQ(open->error.kind(), IoErrorKind::FileTooLarge);
+    EXPECT_EQ(open->error.message(), "the file is larger than 8192 bytes");
+  });
 }
 
 // ---- writing ------------------------------------------------------------------
@@ -341,19 +375,28 @@ TEST_F(ConfigFile, FileOfAnotherUserInStickyFolderIsRewrittenInPlace) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
 }
 
+// Files may not grow past a few bytes: the new text cannot be written whole.
 TEST_F(ConfigFile, FailedWriteKeepsThePreviousSettings) {
   write_file(file(), kExampleText);
-  EXPECT_TRUE(passes_in_child([&] {
-    // Files may not grow past 16 bytes: the new text cannot be written whole.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{16, 16};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    auto r = save_config(kOther, file());
-    return !r && r.error().is<ui_error::KeyPress>() &&
-           r.error().get<ui_error::KeyPress>()->error.os_code() == EFBIG;
-  }));
+  EXPECT_TRUE(save_fails_past_size_limit(file(), 16));
   EXPECT_EQ(read_file(file()), kExampleText);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
+}
+
+TEST_F(ConfigFile, FailedWriteInPlaceKeepsThePreviousSettings) {
+  // A hard-linked file is rewritten in place.
+  write_file(file(), kExampleText);
+  const std::filesystem::path twin = dir_ / "twin.toml";
+  std::filesystem::create_hard_link(file(), twin);
+  EXPECT_TRUE(save_fails_past_size_limit(file(), 40));
+  EXPECT_EQ(read_file(file()), kExampleText);
+  EXPECT_EQ(read_file(twin), kExampleText);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 2);
+}
+
+TEST_F(ConfigFile, FailedFirstSaveLeavesNoFile) {
+  EXPECT_TRUE(save_fails_past_size_limit(file(), 40));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 0);
 }
 
 TEST_F(ConfigFile, FifoIsNeitherWaitedOnNorReplaced) {
