@@ -1,11 +1,15 @@
 #include "structs/logging.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
-#include <cstdio>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -14,7 +18,7 @@
 #include <spdlog/details/periodic_worker.h>
 #include <spdlog/formatter.h>
 #include <spdlog/logger.h>
-#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/sinks/base_sink.h>
 
 namespace kestrel::log {
 
@@ -108,26 +112,82 @@ class LineFormatter final : public spdlog::formatter {
   }
 };
 
+// The log file, emptied on opening: records are gathered in memory and
+// written out when the buffer would pass kFileBuffer and on flush. A write
+// that stops part way (a full disk, a file-size limit) is cut back to the end
+// of the last whole record that reached the file and the rest of the buffer
+// is dropped, so the file always ends in a whole record. Failed writes are
+// never reported: a lost record must not end the program.
+class RecordFileSink final : public spdlog::sinks::base_sink<std::mutex> {
+ public:
+  explicit RecordFileSink(const std::filesystem::path& file)
+      : base_sink(std::make_unique<LineFormatter>()),
+        // O_APPEND: after a cut, the next write starts at the new end.
+        fd_(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666)) {
+    if (fd_ < 0) {
+      const int error = errno;
+      spdlog::throw_spdlog_ex("Failed opening file " + file.string() + " for writing", error);
+    }
+    buffer_.reserve(kFileBuffer);
+  }
+  ~RecordFileSink() override { ::close(fd_); }
+
+ protected:
+  void sink_it_(const spdlog::details::log_msg& msg) override {
+    spdlog::memory_buf_t record;
+    formatter_->format(msg, record);
+    if (buffer_.size() + record.size() > kFileBuffer)
+      write_out();
+    buffer_.append(record.data(), record.size());
+    record_ends_.push_back(buffer_.size());
+  }
+
+  void flush_() override { write_out(); }
+
+ private:
+  void write_out() {
+    std::size_t written = 0;
+    while (written < buffer_.size()) {
+      const ssize_t n = ::write(fd_, buffer_.data() + written, buffer_.size() - written);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        break;
+      written += static_cast<std::size_t>(n);
+    }
+    if (written < buffer_.size()) {
+      // Records may hold line feeds, so the cut goes by the recorded ends.
+      const auto after = std::ranges::upper_bound(record_ends_, written);
+      const std::size_t whole = after == record_ends_.begin() ? 0 : *std::prev(after);
+      if (::ftruncate(fd_, file_size_ + static_cast<off_t>(whole)) == 0)
+        written = whole;
+    }
+    file_size_ += static_cast<off_t>(written);
+    buffer_.clear();
+    record_ends_.clear();
+  }
+
+  int fd_;
+  off_t file_size_ = 0;  // what this sink has left in the file
+  std::string buffer_;
+  std::vector<std::size_t> record_ends_;  // offsets in buffer_ just past each record
+};
+
 // A running logger: the file sink shared by one spdlog logger per module path.
 class Backend {
  public:
-  Backend(const std::filesystem::path& file, LogSpec spec) : spec_(std::move(spec)) {
-    spdlog::file_event_handlers handlers;
-    handlers.after_open = [](const spdlog::filename_t&, std::FILE* f) {
-      std::setvbuf(f, nullptr, _IOFBF, kFileBuffer);
-    };
-    sink_ = std::make_shared<spdlog::sinks::basic_file_sink_mt>(file.string(), true, handlers);
-    sink_->set_formatter(std::make_unique<LineFormatter>());
+  Backend(const std::filesystem::path& file, LogSpec spec)
+      : spec_(std::move(spec)), sink_(std::make_shared<RecordFileSink>(file)) {
     for (std::string_view module : {kMain, kScan, kUi})
       loggers_.push_back(make_logger(module));
-    flusher_ = std::make_unique<spdlog::details::periodic_worker>([sink = sink_] { flush(*sink); },
+    flusher_ = std::make_unique<spdlog::details::periodic_worker>([sink = sink_] { sink->flush(); },
                                                                   std::chrono::seconds(1));
   }
 
   // Stops the flusher, then writes out what is buffered; the file closes with the sink.
   ~Backend() {
     flusher_.reset();
-    flush(*sink_);
+    sink_->flush();
   }
 
   const LogSpec& spec() const { return spec_; }
@@ -149,14 +209,6 @@ class Backend {
   }
 
  private:
-  static void flush(spdlog::sinks::sink& sink) {
-    try {
-      sink.flush();
-    } catch (const spdlog::spdlog_ex&) {
-      // A full disk must not end the program; the records are lost.
-    }
-  }
-
   std::shared_ptr<spdlog::logger> make_logger(std::string_view module) const {
     auto logger = std::make_shared<spdlog::logger>(std::string(module), sink_);
     logger->set_level(spdlog::level::trace);               // filtering is the spec's job
@@ -165,7 +217,7 @@ class Backend {
   }
 
   LogSpec spec_;
-  std::shared_ptr<spdlog::sinks::basic_file_sink_mt> sink_;
+  std::shared_ptr<RecordFileSink> sink_;
   std::vector<std::shared_ptr<spdlog::logger>> loggers_;
   std::mutex extra_mutex_;
   std::vector<std::shared_ptr<spdlog::logger>> extra_loggers_;

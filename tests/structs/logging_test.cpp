@@ -1,6 +1,13 @@
 // The logging facade: level texts, the line format, the buffered
-// file with its one-second flusher, and records from two threads.
+// file with its one-second flusher, records from two threads, and whole
+// records under a file-size limit.
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <set>
 #include <sstream>
@@ -166,6 +173,52 @@ TEST_F(LogFile, TwoThreadsNeverShareALine) {
   EXPECT_EQ(lines.size(), 2u * kEach);
   for (const auto& line : lines)
     ASSERT_TRUE(allowed.contains(line)) << line;
+}
+
+// Under a file-size limit the log ends at a record's end: every record that
+// fits before the limit is kept, in order, and nothing of the first that does not.
+TEST_F(LogFile, FileSizeLimitKeepsWholeRecords) {
+  std::vector<std::string> records;
+  for (int i = 0; i < 4000; ++i) {
+    // Every fifth record spans two lines, as a pretty-printed value does.
+    records.push_back(i % 5 == 4 ? fmt::format("record {}\n  {}", i, std::string(10 + i % 37, '-'))
+                                 : fmt::format("record {} {}", i, std::string(8 + i % 61, 'x')));
+  }
+  // The limit falls in the second line of the first two-line record that
+  // passes 60000 bytes. The room it leaves is smaller than any record, so no
+  // later record fits there either.
+  std::string expected;
+  std::size_t limit = 0;
+  for (std::size_t i = 0; limit == 0; ++i) {
+    const std::string line = "INFO [kestrel::scan] " + records[i] + "\n";
+    if (i % 5 == 4 && expected.size() + line.size() > 60000)
+      limit = expected.size() + line.find('\n') + 3;
+    else
+      expected += line;
+  }
+
+  // The limit and the ignored SIGXFSZ stay in a child process.
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit fsize{};
+    ::getrlimit(RLIMIT_FSIZE, &fsize);
+    fsize.rlim_cur = limit;
+    if (::setrlimit(RLIMIT_FSIZE, &fsize) != 0 || !start(file(), "info"))
+      ::_exit(1);
+    for (const auto& record : records)
+      write(Level::Info, kScan, record);
+    shutdown();
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string text = read_file(file());
+  EXPECT_EQ(text.size(), expected.size());
+  EXPECT_TRUE(text == expected) << "ends in: "
+                                << text.substr(text.size() -
+                                               std::min<std::size_t>(text.size(), 80));
 }
 
 }  // namespace
