@@ -108,7 +108,15 @@ void Chart::render(Rect area, Buffer& buf) const {
 
   if (plot.is_empty())
     return;
-  const auto cells = plotted_cells(data_, x_axis_, y_axis_, plot.width, plot.height);
+  const PlotCache::Key key{plot.width,    plot.height,   x_axis_.min(), x_axis_.max(),
+                           y_axis_.min(), y_axis_.max(), data_.data(),  data_.size()};
+  PlotCache uncached;
+  PlotCache& cache = cache_ ? *cache_ : uncached;
+  if (cache.key != key) {
+    cache.cells = plotted_cells(data_, x_axis_, y_axis_, plot.width, plot.height);
+    cache.key = key;
+  }
+  const auto& cells = cache.cells;
   for (std::uint16_t r = 0; r < plot.height; ++r) {
     for (std::uint16_t c = 0; c < plot.width; ++c) {
       if (!cells[std::size_t{r} * plot.width + c])

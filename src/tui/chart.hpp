@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -86,6 +87,8 @@ class Dataset {
   }
 
   std::size_t size() const { return count_; }
+  // Where the viewed points start.
+  const std::byte* data() const { return base_; }
   const Style& style() const { return style_; }
 
  private:
@@ -110,6 +113,24 @@ class Dataset {
   Style style_;
 };
 
+// The plot cells a chart's points fall in (row by row, 1 where a point
+// lies), kept between renders with what they were computed from.
+struct PlotCache {
+  struct Key {
+    std::uint16_t width = 0;
+    std::uint16_t height = 0;
+    double x_min = 0.0;
+    double x_max = 0.0;
+    double y_min = 0.0;
+    double y_max = 0.0;
+    const std::byte* points = nullptr;
+    std::size_t count = 0;
+    bool operator==(const Key&) const = default;
+  };
+  std::optional<Key> key;  // none: nothing computed yet
+  std::vector<std::uint8_t> cells;
+};
+
 class Chart {
  public:
   explicit Chart(Dataset data) : data_(data) {}
@@ -128,11 +149,20 @@ class Chart {
     return *this;
   }
 
+  // Lends a cache kept between renders: the pass over the points is made
+  // again only when the plot size, the axes' bounds or the viewed points
+  // differ from the cached ones. Without one every render makes it.
+  Chart& plot_cache(PlotCache* cache) {
+    cache_ = cache;
+    return *this;
+  }
+
   // One pass over the points, no allocation per point.
   void render(Rect area, Buffer& buf) const;
 
  private:
   Dataset data_;
+  PlotCache* cache_ = nullptr;
   Axis x_axis_;
   Axis y_axis_;
   Style style_;

@@ -13,6 +13,7 @@
 
 #include "structs/connection_info.hpp"
 #include "structs/errors.hpp"
+#include "tui/chart.hpp"
 #include "tui/line_gauge.hpp"
 #include "tui/list.hpp"
 #include "tui/style.hpp"
@@ -45,6 +46,7 @@ struct AppState {
   std::optional<tui::LineGauge> progress_gauge;  // made on entering Scanning
   std::string header_text;
   std::vector<ScanPoint> chart_data;
+  tui::PlotCache chart_cache;  // the Results chart's cells; reset with chart_data
   std::optional<ConnectionInfo> connection_info;
   NumberInput start_input;  // MHz
   NumberInput stop_input;   // MHz

@@ -58,7 +58,7 @@ ScreenResult draw_results(tui::Buffer& buf, tui::Rect area, AppState& app) {
                   format_value(app.points_input.value), format_value(app.start_input.value),
                   format_value(app.stop_input.value)),
       "Status", tui::Style().fg(tui::Color::White));
-  make_chart(app).render(rows[2], buf);
+  make_chart(app).plot_cache(&app.chart_cache).render(rows[2], buf);
 
   tui::Paragraph bottom(fmt::format("{}, press ↲ or q to exit", info.get_scan_message()));
   bottom.alignment(tui::Alignment::Center);

@@ -56,6 +56,7 @@ ScreenResult draw_scanning(tui::Buffer& buf, tui::Rect area, AppState& app) {
     if (!points)
       return std::unexpected(std::move(points.error()));
     app.chart_data = std::move(*points);
+    app.chart_cache = {};
     if (ScreenResult moved = validate_configuration(app); !moved)
       return moved;
   }

@@ -267,6 +267,35 @@ TEST(Chart, UpperBoundsLandOnTheLastCell) {
   }
 }
 
+// A chart lent a cache draws what an uncached one draws, on the first render
+// and on the repeated ones, and follows a change of plot size, bounds or
+// viewed points.
+TEST(Chart, CachedCellsMatchAFreshRender) {
+  using Points = std::vector<std::pair<double, double>>;
+  const Points first{{240, -128}, {600, -64}, {960, 0}};
+  const Points other{{300, -100}, {700, -20}, {900, -120}};
+  PlotCache cache;
+  const auto check = [&](std::span<const std::pair<double, double>> points, std::uint16_t w,
+                         std::uint16_t h, double x_max) {
+    SCOPED_TRACE(testing::Message()
+                 << points.size() << " points, " << w << "x" << h << ", x up to " << x_max);
+    Chart chart = results_chart(points);
+    chart.x_axis(Axis().bounds(240, x_max));
+    Buffer fresh(Rect{0, 0, w, h});
+    chart.render(fresh.area(), fresh);
+    Buffer cached(fresh.area());
+    chart.plot_cache(&cache).render(cached.area(), cached);
+    EXPECT_EQ(cached, fresh);
+  };
+  check(first, 30, 10, 960);  // empty cache
+  check(first, 30, 10, 960);  // the cached cells
+  check(first, 44, 10, 960);
+  check(first, 44, 14, 960);
+  check(other, 44, 14, 960);
+  check(std::span(other).first(2), 44, 14, 960);  // fewer points at the same address
+  check(std::span(other).first(2), 44, 14, 600);
+}
+
 // A million points draw in one pass (their speed is measured by the benchmark).
 TEST(Chart, MillionPointsDraw) {
   std::vector<std::pair<double, double>> points(1'000'001);
