@@ -32,9 +32,9 @@ inline constexpr std::size_t kConfigSizeCap = 8192;
 
 // Reads "config.toml" in the working directory (or `path`).
 // ConfigNotFound, OpenOutput or InvalidConfig on failure; a file larger than
-// kConfigSizeCap is OpenOutput (FileTooLarge), read no further than that; so
-// is a file when no thread can be created to parse it (the error of
-// pthread_create).
+// kConfigSizeCap is OpenOutput (FileTooLarge), read no further than that.
+// OpenOutput also carries the error of pthread_create when no thread can be
+// made to parse the file.
 std::expected<SavedConfig, AppError> load_config(const std::filesystem::path& path = "config.toml");
 
 // Writes the six settings to "config.toml" (or `path`). A failed save keeps
