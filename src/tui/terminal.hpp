@@ -3,8 +3,8 @@
 // build). Opening it prepares the terminal: UTF-8 locale, raw mode (Ctrl+C
 // arrives as a key), no echo, keypad keys, alternate screen, hidden cursor,
 // colours over the terminal's default background (on a terminal without
-// colours, reverse video for a background and bold for white), a short Esc
-// delay.
+// colours, reverse video for a background or a blue foreground and bold for
+// white), a short Esc delay.
 // Restoring undoes that and is safe to call more than once, from a crash
 // handler too. One Terminal can be open at a time.
 
@@ -39,8 +39,8 @@ class Terminal {
  public:
   // Prepares the terminal whose output is `out` and input `in` (by default
   // standard output and input). Fails, without exiting and with nothing left
-  // changed, when `out` is not a terminal, the terminal type is unknown, or
-  // another Terminal is open.
+  // changed, when `out` is not a terminal, the terminal type is unknown or
+  // cannot move the cursor, or another Terminal is open.
   static std::expected<Terminal, TerminalError> open(std::FILE* out = stdout,
                                                      std::FILE* in = stdin);
 
@@ -60,13 +60,15 @@ class Terminal {
 
   // Waits up to `timeout` for one key press. Nothing when none came in time
   // (a window resize also gives nothing: the next draw adapts). Enter is CR
-  // or the keypad Enter; Esc comes at once (25 ms escape delay); a printable
+  // or the keypad Enter (also ESC O M under any terminal type); Esc comes at
+  // once (25 ms escape delay), and so does Esc twice; a printable
   // character is Char. Modifiers are not looked at: an arrow with Shift, Alt
   // or Ctrl is the arrow, also in the xterm form under a terminal type that
   // does not list it, and Alt or Ctrl with a letter is the letter (Ctrl+I
-  // stays Tab, Ctrl+M Enter). Any other key is Other, and so is any other
-  // escape sequence, read whole (mouse reports included). Fails when the
-  // input has ended: end of file, or a terminal that hung up or closed.
+  // stays Tab, Ctrl+M Enter); Alt with a key that sends a sequence is the
+  // key. Any other key is Other, and so is any other escape sequence, read
+  // whole (mouse reports included). Fails when the input has ended: end of
+  // file, or a terminal that hung up or closed.
   std::expected<std::optional<Key>, TerminalError> read_key(std::chrono::milliseconds timeout);
 
   // The window area of the last frame drawn (empty before the first).
@@ -95,8 +97,9 @@ void restore_terminal() noexcept;
 
 // The same with async-signal-safe calls alone, for a signal that may arrive
 // anywhere: the terminal modes of before the open are set back, and the
-// bytes that leave keypad mode and the alternate screen and show the cursor
-// are written. Runs at most once per open, and not after either restore.
+// bytes that reset the attributes, leave keypad mode and the alternate screen
+// and show the cursor are written where the terminal takes them without
+// waiting. Runs at most once per open, and not after either restore.
 void restore_terminal_from_signal() noexcept;
 
 }  // namespace kestrel::tui
