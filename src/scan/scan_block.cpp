@@ -26,9 +26,9 @@ constexpr std::uint8_t kBlockEnd = '}';
 constexpr std::uint8_t kRecordMarker = 'x';
 constexpr std::size_t kRecordSize = 3;
 
-// The CSV file behind a write buffer of 8192 bytes. Whatever is still
-// buffered is written when the file is closed, on every path; a failure of
-// that last write is not reported.
+// The CSV file behind a write buffer of 8192 bytes. close() writes out what
+// is still buffered and reports a failure; on a failure path the destructor
+// writes it out as far as it goes, so the file keeps what was decoded.
 class CsvFile {
  public:
   static constexpr std::size_t kBufferSize = 8192;
@@ -48,6 +48,15 @@ class CsvFile {
       return;
     (void)flush();
     ::close(fd_);
+  }
+
+  // Writes out the buffered lines and closes the file; a failed or short
+  // write, or a failed close, is the error.
+  std::expected<void, IoError> close() {
+    auto flushed = flush();
+    if (::close(std::exchange(fd_, -1)) != 0 && flushed)
+      return std::unexpected(IoError::from_errno(errno));
+    return flushed;
   }
 
   // Appends one line; the buffer goes to the file once it is full.
@@ -212,6 +221,9 @@ std::expected<DecodedScan, AppError> decode_scan_block(std::span<const std::uint
   } else {
     log::info(log::kScan, "End at {}", end);
   }
+  // Every line is on disk before the points are published.
+  if (auto closed = file->close(); !closed)
+    return std::unexpected(AppError(app_error::OpenOutput{std::move(closed.error())}));
   return scan;
 }
 

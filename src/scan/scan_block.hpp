@@ -44,8 +44,10 @@ double level_dbm(std::uint16_t code);
 // Creates the CSV file (named after the local time, in the working directory),
 // checks the block's framing, then decodes each record into a point (frequency
 // in MHz from `start` and the step (stop − start) / (points − 1), level in dBm)
-// and writes its CSV line. Errors: OpenOutput (file), ParseBeggining and
-// ParseEnd (framing). The file stays on disk on every failure after its creation.
+// and writes its CSV line. Errors: OpenOutput (the file cannot be created, or a
+// line, the last ones included, cannot be written or the file closed),
+// ParseBeggining and ParseEnd (framing). The file stays on disk on every
+// failure after its creation, with what could be written.
 std::expected<DecodedScan, AppError> decode_scan_block(std::span<const std::uint8_t> bytes,
                                                        std::uint64_t start, std::uint64_t stop,
                                                        std::uint64_t points);

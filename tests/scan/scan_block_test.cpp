@@ -6,8 +6,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -188,6 +193,30 @@ TEST_F(DecodeScanBlock, EmptiesAnExistingFileAndReportsOneThatCannotBeCreated) {
   const auto scan = decode_scan_block(block(codes(1)), 0, 0, 101);
   ASSERT_FALSE(scan.has_value());
   EXPECT_TRUE(scan.error().is<app_error::OpenOutput>());
+}
+
+TEST_F(DecodeScanBlock, ALastBufferCutByTheFileSizeLimitIsAnErrorAndKeepsWhatWasWritten) {
+  // 101 lines fit in the last, partly filled buffer. The limit and the
+  // ignored SIGXFSZ (as the program has it) stay in a child process.
+  const auto bytes = block(codes(101));
+  const auto fails_as_efbig = [&bytes] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit fsize{1024, 1024};
+    ::setrlimit(RLIMIT_FSIZE, &fsize);
+    const auto scan = decode_scan_block(bytes, 100 * kMHz, 200 * kMHz, 101);
+    const auto* failed = scan ? nullptr : scan.error().get<app_error::OpenOutput>();
+    return failed != nullptr && failed->error.os_code() == EFBIG;
+  };
+  EXPECT_EXIT(std::_Exit(fails_as_efbig() ? 0 : 1), ::testing::ExitedWithCode(0), "");
+  const std::string cut = only_csv();
+  EXPECT_EQ(cut.size(), 1024u);
+  for (const auto& file : csv_files())
+    std::filesystem::remove(file);
+
+  ASSERT_TRUE(decode_scan_block(bytes, 100 * kMHz, 200 * kMHz, 101).has_value());
+  const std::string whole = only_csv();
+  EXPECT_GT(whole.size(), 1024u);
+  EXPECT_TRUE(whole.starts_with(cut));
 }
 
 TEST(BlockProgress, RisesFrom20AndStaysBelow100) {
