@@ -98,6 +98,7 @@ std::expected<void, AppError> run(const char* program) {
 
 int main(int argc, char** argv) {
   auto result = run(argc > 0 ? argv[0] : "");
+  shell::wait_for_crash_report();
   if (!result) {
     const std::string line = "Error: " + debug_string(result.error()) + "\n";
     std::fputs(line.c_str(), stderr);

@@ -29,9 +29,16 @@ namespace kestrel::tui {
 
 namespace {
 
-// A Terminal object exists / the terminal is in curses mode (not restored).
+// A Terminal object exists.
 std::atomic<bool> g_open{false};
-std::atomic<bool> g_active{false};
+
+// Where the terminal stands: given back (or never taken), in curses mode,
+// being given back through ncurses, or taken back by a signal handler on the
+// way to the end of the process.
+enum class Mode : std::uint8_t { Closed, Active, Leaving, Seized };
+std::atomic<Mode> g_mode{Mode::Closed};
+static_assert(std::atomic<Mode>::is_always_lock_free);
+
 // The cursor was hidden at set-up (a terminal may have no way to hide it, and
 // then none to show it either).
 std::atomic<bool> g_cursor_hidden{false};
@@ -46,11 +53,9 @@ const char* terminfo_string(const char* name) {
 // What a signal handler needs to give the terminal back without ncurses: the
 // terminal's modes from before set-up, and the bytes that reset the
 // attributes, leave keypad mode, show the cursor and leave the alternate
-// screen, written through a non-blocking description of the terminal so that
-// one that stopped reading cannot hold the handler. Taken at open.
+// screen. Taken at open.
 struct SavedTerminal {
   int fd = -1;
-  int nonblocking_fd = -1;  // -1 when it could not be opened: no bytes then
   termios modes{};
   std::array<char, 256> leave{};
   std::size_t leave_size = 0;
@@ -66,15 +71,47 @@ int collect_leave_byte(int byte) {
 
 void save_way_back(int fd, const termios& modes) {
   g_saved.fd = fd;
-  const std::string own_description = "/proc/self/fd/" + std::to_string(fd);
-  g_saved.nonblocking_fd =
-      ::open(own_description.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   g_saved.modes = modes;
   g_saved.leave_size = 0;
   for (const char* cap : {"sgr0", "rmkx", "cnorm", "rmcup"}) {
     if (const char* sequence = terminfo_string(cap))
       tputs(sequence, 1, collect_leave_byte);
   }
+}
+
+// A draw or key read after a signal handler took the terminal back: that
+// handler is ending the process, so nothing more is drawn and no error is
+// raised that could end it first.
+[[noreturn]] void wait_for_the_end() {
+  for (;;)
+    ::pause();
+}
+
+// Fails once the terminal has been given back.
+std::expected<void, TerminalError> usable() {
+  const Mode mode = g_mode.load();
+  if (mode == Mode::Seized)
+    wait_for_the_end();
+  if (mode != Mode::Active)
+    return std::unexpected(TerminalError{"the terminal has been restored"});
+  return {};
+}
+
+// Shows the cursor and leaves curses mode through ncurses, once per open.
+Terminal::RestoreOutcome give_back() noexcept {
+  Terminal::RestoreOutcome outcome;
+  Mode active = Mode::Active;
+  if (!g_mode.compare_exchange_strong(active, Mode::Leaving))
+    return outcome;
+  // A signal handler may take the terminal back while ncurses waits here on
+  // a terminal that stopped reading.
+  if (g_cursor_hidden.exchange(false) && curs_set(1) == ERR)
+    outcome.cursor = TerminalError{"the terminal cannot show its cursor"};
+  if (endwin() == ERR)
+    outcome.screen = TerminalError{"the terminal's normal mode could not be set back"};
+  Mode leaving = Mode::Leaving;
+  g_mode.compare_exchange_strong(leaving, Mode::Closed);
+  return outcome;
 }
 
 constexpr int kEscDelayMs = 25;
@@ -217,8 +254,6 @@ struct Terminal::Impl {
     restore_terminal();
     if (screen != nullptr)
       delscreen(screen);
-    if (g_saved.nonblocking_fd >= 0)
-      ::close(std::exchange(g_saved.nonblocking_fd, -1));
     g_open = false;
   }
 
@@ -329,7 +364,7 @@ std::expected<Terminal, TerminalError> Terminal::open(std::FILE* out, std::FILE*
         TerminalError{"the terminal type " + quoted_type + " cannot move the cursor"});
   }
   save_way_back(fileno(out), modes);
-  g_active = true;
+  g_mode = Mode::Active;
   raw();
   noecho();
   nonl();
@@ -349,8 +384,8 @@ std::expected<Terminal, TerminalError> Terminal::open(std::FILE* out, std::FILE*
 
 std::expected<void, TerminalError> Terminal::draw(
     const std::function<void(Buffer&, Rect)>& draw_frame) {
-  if (!g_active)
-    return std::unexpected(TerminalError{"the terminal has been restored"});
+  if (auto in_use = usable(); !in_use)
+    return in_use;
   const int fd = fileno(impl_->out);
   winsize ws{};
   if (ioctl(fd, TIOCGWINSZ, &ws) != 0)
@@ -387,8 +422,8 @@ std::expected<void, TerminalError> Terminal::draw(
 
 std::expected<std::optional<Key>, TerminalError> Terminal::read_key(
     std::chrono::milliseconds timeout) {
-  if (!g_active)
-    return std::unexpected(TerminalError{"the terminal has been restored"});
+  if (auto in_use = usable(); !in_use)
+    return std::unexpected(std::move(in_use.error()));
   wtimeout(stdscr, static_cast<int>(timeout.count()));
   wint_t ch = 0;
   const int kind = wget_wch(stdscr, &ch);
@@ -423,34 +458,51 @@ Rect Terminal::size() const {
 }
 
 Terminal::RestoreOutcome Terminal::restore() noexcept {
-  RestoreOutcome outcome;
-  if (!g_active.exchange(false))
-    return outcome;
-  if (g_cursor_hidden.exchange(false) && curs_set(1) == ERR)
-    outcome.cursor = TerminalError{"the terminal cannot show its cursor"};
-  if (endwin() == ERR)
-    outcome.screen = TerminalError{"the terminal's normal mode could not be set back"};
-  return outcome;
+  return give_back();
 }
 
 void restore_terminal() noexcept {
-  if (!g_active.exchange(false))
-    return;
-  if (g_cursor_hidden.exchange(false))
-    curs_set(1);
-  endwin();
+  give_back();
 }
 
 void restore_terminal_from_signal() noexcept {
-  if (!g_active.exchange(false))
-    return;
+  Mode mode = g_mode.load();
+  do {
+    if (mode != Mode::Active && mode != Mode::Leaving)
+      return;
+  } while (!g_mode.compare_exchange_weak(mode, Mode::Seized));
   ::tcsetattr(g_saved.fd, TCSANOW, &g_saved.modes);
-  // Best effort, and never waiting: the process is about to end whatever
-  // this gives.
-  if (g_saved.nonblocking_fd >= 0) {
-    [[maybe_unused]] const ssize_t written =
-        ::write(g_saved.nonblocking_fd, g_saved.leave.data(), g_saved.leave_size);
+  write_without_blocking(g_saved.fd, std::string_view(g_saved.leave.data(), g_saved.leave_size),
+                         std::chrono::milliseconds(0));
+}
+
+void write_without_blocking(int fd, std::string_view bytes,
+                            std::chrono::milliseconds wait) noexcept {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0)
+    return;
+  const bool blocking = (flags & O_NONBLOCK) == 0;
+  if (blocking && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
+    return;
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR)
+      continue;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (n == 0 || errno != EAGAIN || left.count() <= 0)
+      break;
+    pollfd room{fd, POLLOUT, 0};
+    ::poll(&room, 1, static_cast<int>(left.count()));
   }
+  // The description is shared (with the shell, say): its flags go back.
+  if (blocking)
+    ::fcntl(fd, F_SETFL, flags);
 }
 
 }  // namespace kestrel::tui

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "tui/buffer.hpp"
 #include "tui/rect.hpp"
@@ -55,7 +56,8 @@ class Terminal {
   // buffer then takes the new size and the whole screen is redrawn. Fails
   // when the window size cannot be read (before anything is drawn), when the
   // screen cannot be updated or the terminal no longer takes output (hung
-  // up), or when the terminal was restored.
+  // up), or when the terminal was restored. After restore_terminal_from_signal
+  // it waits for the process to end instead, as read_key does.
   std::expected<void, TerminalError> draw(const std::function<void(Buffer&, Rect)>& draw_frame);
 
   // Waits up to `timeout` for one key press. Nothing when none came in time
@@ -95,11 +97,19 @@ class Terminal {
 // and signal handlers: allocates nothing and runs at most once per open.
 void restore_terminal() noexcept;
 
-// The same with async-signal-safe calls alone, for a signal that may arrive
-// anywhere: the terminal modes of before the open are set back, and the
-// bytes that reset the attributes, leave keypad mode and the alternate screen
-// and show the cursor are written where the terminal takes them without
-// waiting. Runs at most once per open, and not after either restore.
+// The same with async-signal-safe calls alone, for a signal or crash that
+// ends the process: the terminal modes of before the open are set back, and
+// the bytes that reset the attributes, leave keypad mode and the alternate
+// screen and show the cursor are written where the terminal takes them
+// without waiting. Runs at most once per open, also while a restore waits on
+// a terminal that stopped reading, and not after a restore has finished.
 void restore_terminal_from_signal() noexcept;
+
+// Writes `bytes` to `fd` without blocking on it: the description is made
+// non-blocking for the write and its flags are put back after, and room is
+// waited for at most `wait` in all; what does not fit by then is dropped.
+// Async-signal-safe.
+void write_without_blocking(int fd, std::string_view bytes,
+                            std::chrono::milliseconds wait) noexcept;
 
 }  // namespace kestrel::tui

@@ -1,6 +1,7 @@
-// The crash report goes out through write(2) and backward-cpp's printer; the
-// terminal is restored through the toolkit's allocation-free restore, so the
-// report lands on the normal screen with the terminal's usual modes.
+// The crash report is built with backward-cpp's printer and written without
+// blocking on standard error; the terminal is first restored through the
+// toolkit's allocation-free restore, so the report lands on the normal screen
+// with the terminal's usual modes.
 #include "ui/shell_crash.hpp"
 
 #include <signal.h>
@@ -10,10 +11,12 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <exception>
+#include <sstream>
 #include <string>
 
 #include <fmt/format.h>
@@ -72,49 +75,51 @@ constexpr std::array<int, 2> kIgnoredSignals{SIGXFSZ, SIGPIPE};
 
 constexpr std::size_t kTraceDepth = 64;
 
-// Set by the first crash; a second one (on another thread, or inside the
-// report) does not report again.
-std::atomic_flag crashing = ATOMIC_FLAG_INIT;
+// The thread that reports a crash (its kernel id), or 0. The first crash
+// reports; a crash on another thread meanwhile waits for that report to end
+// the process, and one inside the report ends the process at once.
+std::atomic<pid_t> reporting_thread{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free);
+
+// Whether the calling thread is the one to report its crash.
+bool first_crash() {
+  pid_t none = 0;
+  if (reporting_thread.compare_exchange_strong(none, ::gettid()))
+    return true;
+  wait_for_crash_report();
+  return false;
+}
 
 // The main thread's handlers run here, so a stack overflow can be reported.
 alignas(16) std::array<char, 1 << 20> signal_stack;
 
-void write_err(std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return;
-    }
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
+// The longest the report waits, in all, for a standard error that takes no
+// bytes (a terminal that stopped reading); the process ends after it anyway.
+constexpr std::chrono::milliseconds kReportWait{2000};
 
-// The terminal has been given back by the caller.
+// Gives the terminal back, without ncurses (the crash may have left it in any
+// state, or another thread may be using it), then writes the report.
 void report(std::string_view reason, std::string_view location, backward::StackTrace& trace) {
-  write_err("\nThe application crashed.\nMessage:  ");
-  write_err(reason);
-  write_err("\n");
-  if (!location.empty()) {
-    write_err("Location: ");
-    write_err(location);
-    write_err("\n");
-  }
-  write_err("\n");
+  tui::restore_terminal_from_signal();
+  std::ostringstream text;
+  text << "\nThe application crashed.\nMessage:  " << reason << "\n";
+  if (!location.empty())
+    text << "Location: " << location << "\n";
+  text << "\n";
   backward::Printer printer;
   printer.address = true;
   printer.object = true;
-  printer.print(trace, stderr);
+  printer.color_mode =
+      ::isatty(STDERR_FILENO) ? backward::ColorMode::always : backward::ColorMode::never;
+  printer.print(trace, text);
+  tui::write_without_blocking(STDERR_FILENO, text.str(), kReportWait);
 }
 
 // Off a signal handler the logger can still write out its buffered records.
 [[noreturn]] void report_and_exit(std::string_view reason, std::string_view location) {
-  if (!crashing.test_and_set()) {
+  if (first_crash()) {
     backward::StackTrace trace;
     trace.load_here(kTraceDepth);
-    tui::restore_terminal();
     report(reason, location, trace);
     log::shutdown();
   }
@@ -150,7 +155,7 @@ void* faulting_address(void* context) {
 void on_signal(int number, siginfo_t* info, void* context) {
   // The handler was reset to the default on entry (SA_RESETHAND), so raising
   // the signal again after the report ends the process by it.
-  if (!crashing.test_and_set()) {
+  if (first_crash()) {
     std::string_view name = "fatal signal";
     for (const auto& s : kFatalSignals) {
       if (s.number == number) {
@@ -163,8 +168,6 @@ void on_signal(int number, siginfo_t* info, void* context) {
     } else {
       trace.load_here(kTraceDepth, context, info->si_addr);
     }
-    // Not through ncurses, which the crash may have left in any state.
-    tui::restore_terminal_from_signal();
     std::string reason = "fatal signal ";
     reason += name;
     report(reason, {}, trace);
@@ -257,6 +260,14 @@ void end_by_signal(int number) {
   ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
   ::raise(number);
   std::_Exit(128 + number);  // not reached: the default action ends the process
+}
+
+void wait_for_crash_report() {
+  const pid_t reporter = reporting_thread.load();
+  if (reporter != 0 && reporter != ::gettid()) {
+    for (;;)
+      ::pause();  // the reporting thread ends the process
+  }
 }
 
 void stop(std::string_view reason, std::source_location where) {

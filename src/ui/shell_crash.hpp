@@ -2,10 +2,13 @@
 // Signal and crash handling for the whole process: a terminate handler and
 // handlers for the fatal signals (SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL,
 // SIGSYS, SIGTRAP). A crash on any thread first gives the terminal back (raw
-// mode off, alternate screen left, cursor shown; after a fatal signal without
-// ncurses, which the crash may have broken), then prints a crash report with
-// a stack trace to standard error and ends the process. Off a signal, the
-// log's buffered records are written out too. The other signals that would
+// mode off, alternate screen left, cursor shown) without ncurses, which the
+// crash may have broken or another thread may be using, then prints a crash
+// report with a stack trace to standard error, waiting no more than two
+// seconds in all for an output that takes no bytes, and ends the process.
+// Off a signal, the log's buffered records are written out too. While one
+// thread reports, a crash on another waits for that report to end the
+// process. The other signals that would
 // end the process (SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2,
 // SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, and on Linux SIGPWR, SIGSTKFLT and
 // SIGIO) are only recorded: the event loop then ends, the program shuts down
@@ -32,6 +35,11 @@ std::expected<void, IoError> install_crash_handler();
 
 // The first termination signal received, or 0.
 int termination_signal() noexcept;
+
+// When another thread is reporting a crash, waits for that report to end the
+// process; returns at once otherwise. For the way out of main, so that no
+// error line or exit cuts a report short.
+void wait_for_crash_report();
 
 // Ends the process by `number` with its default action, as if it had not been
 // caught: the parent sees the same status.

@@ -1,5 +1,6 @@
 // The program's start-up pieces, its crash handling, its key dispatch and its
 // loop on a pseudo-terminal.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -335,6 +336,59 @@ class RunUi : public testing::Test {
     ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
   }
 
+  // Fills the terminal's output queue: nobody reads it, so the next write to
+  // the terminal waits. The queue is full once it has taken nothing for a while
+  // (the pty moves what it holds on in steps).
+  void stop_reading() const {
+    const int fd = ::open(ttyname(fileno(out_.get())), O_WRONLY | O_NONBLOCK | O_NOCTTY);
+    const std::string chunk(4096, 'x');
+    for (int refused = 0; refused < 5;) {
+      if (write(fd, chunk.data(), chunk.size()) > 0) {
+        refused = 0;
+      } else {
+        ++refused;
+        std::this_thread::sleep_for(20ms);
+      }
+    }
+    close(fd);
+  }
+
+  // The status of the child `pid` once it ended, or nothing if it still runs
+  // after `within`.
+  static std::optional<int> ended(pid_t pid, std::chrono::milliseconds within) {
+    int status = 0;
+    for (auto waited = 0ms; waited < within; waited += 10ms) {
+      if (waitpid(pid, &status, WNOHANG) == pid)
+        return status;
+      std::this_thread::sleep_for(10ms);
+    }
+    return std::nullopt;
+  }
+
+  // Waits up to `within` for the child `pid` to end, ending it otherwise, and
+  // then empties the terminal's output, so that this process can give its
+  // terminal back; the child's status, or nothing when it had to be ended.
+  std::optional<int> reap(pid_t pid, std::chrono::milliseconds within) const {
+    const std::optional<int> status = ended(pid, within);
+    if (!status) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    char chunk[4096];
+    for (pollfd ready{master_, POLLIN, 0}; poll(&ready, 1, 0) == 1;) {
+      if (read(master_, chunk, sizeof chunk) <= 0)
+        break;
+    }
+    return status;
+  }
+
+  // The terminal's line modes are as the shell had them.
+  void expect_modes_given_back() const {
+    termios modes{};
+    ASSERT_EQ(tcgetattr(fileno(out_.get()), &modes), 0);
+    EXPECT_EQ(modes.c_lflag & (ICANON | ECHO | ISIG), static_cast<tcflag_t>(ICANON | ECHO | ISIG));
+  }
+
   int master_ = -1;
   File in_{nullptr, std::fclose};
   File out_{nullptr, std::fclose};
@@ -398,9 +452,7 @@ TEST_F(RunUi, ALaterRepeatOfATerminationSignalEndsTheProcessWithTheTerminalBack)
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-  termios modes{};
-  ASSERT_EQ(tcgetattr(fileno(out_.get()), &modes), 0);
-  EXPECT_EQ(modes.c_lflag & (ICANON | ECHO | ISIG), static_cast<tcflag_t>(ICANON | ECHO | ISIG));
+  expect_modes_given_back();
   // The pty hands the child's last bytes on a moment after it ended.
   std::string written;
   pollfd ready{master_, POLLIN, 0};
@@ -428,35 +480,91 @@ TEST_F(RunUi, ALaterRepeatEndsTheProcessWhoseTerminalStoppedReading) {
         std::_Exit(4);
     }
   }
-  const auto ended = [pid](std::chrono::milliseconds within) {
-    int status = 0;
-    for (auto waited = std::chrono::milliseconds(0); waited < within; waited += 10ms) {
-      if (waitpid(pid, &status, WNOHANG) == pid)
-        return std::optional<int>(status);
-      std::this_thread::sleep_for(10ms);
-    }
-    return std::optional<int>();
-  };
-  EXPECT_FALSE(ended(200ms));  // the pty is full, the child held in its write
+  EXPECT_FALSE(ended(pid, 200ms));  // the pty is full, the child held in its write
   kill(pid, SIGTERM);
-  EXPECT_FALSE(ended(1100ms));
+  EXPECT_FALSE(ended(pid, 1100ms));
   kill(pid, SIGTERM);
-  const std::optional<int> status = ended(5s);
-  if (!status) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-  // Empties the pty, so that this process can give its terminal back.
-  char chunk[4096];
-  for (pollfd ready{master_, POLLIN, 0}; poll(&ready, 1, 0) == 1;) {
-    if (read(master_, chunk, sizeof chunk) <= 0)
-      break;
-  }
+  const std::optional<int> status = reap(pid, 5s);
   ASSERT_TRUE(status) << "the late repeat did not end the process";
   EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM) << *status;
-  termios modes{};
-  ASSERT_EQ(tcgetattr(fileno(out_.get()), &modes), 0);
-  EXPECT_EQ(modes.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+  expect_modes_given_back();
+}
+
+// The same when the normal shut-down has begun and ncurses waits in it.
+TEST_F(RunUi, ALaterRepeatEndsAShutDownHeldByATerminalThatStoppedReading) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!shell::install_crash_handler())
+      std::_Exit(3);
+    std::raise(SIGTERM);
+    stop_reading();
+    terminal_->restore();
+    std::_Exit(4);
+  }
+  EXPECT_FALSE(ended(pid, 1200ms));
+  kill(pid, SIGTERM);
+  const std::optional<int> status = reap(pid, 5s);
+  ASSERT_TRUE(status) << "the late repeat did not end the process";
+  EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM) << *status;
+  expect_modes_given_back();
+}
+
+// A crash whose report goes to a terminal that stopped reading: the modes
+// come back first, and the report waits only a while before the process
+// ends by the crash's signal.
+TEST_F(RunUi, ACrashOnATerminalThatStoppedReadingEndsByItsSignal) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!shell::install_crash_handler())
+      std::_Exit(3);
+    dup2(fileno(out_.get()), STDERR_FILENO);
+    stop_reading();
+    std::raise(SIGSEGV);
+    std::_Exit(4);
+  }
+  const std::optional<int> status = reap(pid, 15s);
+  ASSERT_TRUE(status) << "the crash report waited on the terminal";
+  EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGSEGV) << *status;
+  expect_modes_given_back();
+}
+
+// A crash on another thread while the loop draws: the loop neither ends the
+// process nor prints its own error, and the report comes out whole. An
+// uncaught exception there gives the terminal back without ncurses, which
+// the loop's thread is using.
+TEST_F(RunUi, ACrashOffTheLoopIsReportedWholeAndEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        if (!shell::install_crash_handler())
+          std::_Exit(3);
+        std::thread([] {
+          std::this_thread::sleep_for(100ms);
+          std::raise(SIGSEGV);
+        }).detach();
+        const bool quit = ui::run_ui(*terminal_, app_).has_value();
+        shell::wait_for_crash_report();
+        std::_Exit(quit ? 4 : 5);
+      },
+      testing::KilledBySignal(SIGSEGV), "in thread [0-9]+:\n(.*\n)*#0 ");
+}
+
+TEST_F(RunUi, AnExceptionOnTheScanThreadIsReportedWholeAndEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        if (!shell::install_crash_handler())
+          std::_Exit(3);
+        std::thread([] {
+          std::this_thread::sleep_for(100ms);
+          throw std::runtime_error("lock poisoned: scan");
+        }).detach();
+        const bool quit = ui::run_ui(*terminal_, app_).has_value();
+        shell::wait_for_crash_report();
+        std::_Exit(quit ? 4 : 5);
+      },
+      testing::ExitedWithCode(shell::kCrashStatus),
+      "uncaught exception: lock poisoned: scan\n(.*\n)*#0 ");
 }
 
 TEST_F(RunUi, ATerminalThatCannotDrawEndsWithAReport) {

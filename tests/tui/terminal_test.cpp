@@ -6,6 +6,8 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -346,6 +348,33 @@ TEST_F(TerminalOnPty, RestoreIsIdempotent) {
   EXPECT_FALSE(t.read_key(1ms).has_value());
   terminal_.reset();  // the destructor does not restore again
   EXPECT_EQ(drain(), "");
+}
+
+// A terminal of another user (after su) cannot be opened again by name: the
+// signal-safe way back writes through the description it holds, and leaves
+// that description's flags, which the shell shares, as they were.
+TEST_F(TerminalOnPty, TheSignalSafeWayBackOnAnotherUsersTerminal) {
+  ASSERT_EQ(fchmod(slave_, 0), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (getuid() == 0 && setuid(65534) != 0)  // root opens any file
+      std::_Exit(3);
+    const int flags = fcntl(fileno(out_), F_GETFL);
+    Terminal& t = open();
+    if (!t.draw([](Buffer& b, Rect a) { status_screen(b, a, "x"); }))
+      std::_Exit(4);
+    restore_terminal_from_signal();
+    std::_Exit(fcntl(fileno(out_), F_GETFL) == flags ? 0 : 5);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string written = drain();
+  EXPECT_NE(written.find("\x1b[?1049l"), std::string::npos);
+  EXPECT_NE(written.find("\x1b[?25h"), std::string::npos);
+  termios modes{};
+  ASSERT_EQ(tcgetattr(slave_, &modes), 0);
+  EXPECT_EQ(modes.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
 }
 
 TEST_F(TerminalOnPty, OneAtATimeAndFailuresAreValues) {
