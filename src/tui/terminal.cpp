@@ -169,14 +169,38 @@ std::vector<std::pair<int, KeyCode>> modified_arrows() {
   return found;
 }
 
+// What follows ESC to make a sequence read whole: CSI and SS3, then the
+// control strings OSC, DCS, APC, PM and SOS.
+constexpr std::wstring_view kIntroducers = L"[O]P_^X";
+constexpr std::wstring_view kStringIntroducers = kIntroducers.substr(2);
+// Far longer than any reply a terminal gives; bounds what input that never
+// pauses (a paste, another program's output) a string can swallow.
+constexpr int kMaxStringBytes = 4096;
+
+// The rest of a control string, read up to ST (ESC \), an OSC also up to BEL;
+// a pause or kMaxStringBytes ends it too, so Alt+] followed by typed letters
+// loses none of them.
+Key rest_of_string(wint_t introducer) {
+  int previous = 0;
+  for (int n = 0; n < kMaxStringBytes; ++n) {
+    const int byte = wgetch(stdscr);
+    if (byte == ERR || (previous == 0x1B && byte == '\\') || (introducer == L']' && byte == 0x07))
+      break;
+    previous = byte;
+  }
+  return Key{KeyCode::Other};
+}
+
 // The rest of an escape sequence that ncurses did not know, after ESC and
-// its introducer ('[' for CSI, 'O' for SS3), read byte by byte up to its
-// final byte; the X10 mouse report (CSI M) takes three raw bytes more. An
-// arrow in the xterm form, plain or with modifiers ("1;5"), is the arrow
-// under any terminal type, and so is the keypad Enter (SS3 M); every other
-// sequence is one key that does nothing.
+// its introducer (one of kIntroducers), read byte by byte up to its final
+// byte; the X10 mouse report (CSI M) takes three raw bytes more. An arrow in
+// the xterm form, plain or with modifiers ("1;5"), is the arrow under any
+// terminal type, and so is the keypad Enter (SS3 M); every other sequence,
+// control strings included, is one key that does nothing.
 Key rest_of_sequence(wint_t introducer) {
   wtimeout(stdscr, kEscDelayMs);  // a sequence arrives whole; this bounds a cut one
+  if (kStringIntroducers.contains(static_cast<wchar_t>(introducer)))
+    return rest_of_string(introducer);
   bool only_numbers = true;
   for (bool first = true;; first = false) {
     const int byte = wgetch(stdscr);
@@ -435,17 +459,17 @@ std::expected<std::optional<Key>, TerminalError> Terminal::read_key(
   if (kind == KEY_CODE_YES && ch == KEY_RESIZE)
     return std::nullopt;
   if (kind == OK && ch == 0x1B) {
-    // Esc directly followed by more is a sequence ncurses did not know (CSI
-    // or SS3), or Alt with a key, which is Esc and that key's own bytes, a
-    // sequence among them; modifiers are not looked at, so Alt with a key
-    // counts as the key alone. Esc twice is Esc.
+    // Esc directly followed by more is a sequence ncurses did not know (CSI,
+    // SS3 or a control string), or Alt with a key, which is Esc and that
+    // key's own bytes, a sequence among them; modifiers are not looked at, so
+    // Alt with a key counts as the key alone. Esc twice is Esc.
     wtimeout(stdscr, 0);
     wint_t next = 0;
     int next_kind = wget_wch(stdscr, &next);
     const bool doubled = next_kind == OK && next == 0x1B;
     if (doubled)
       next_kind = wget_wch(stdscr, &next);
-    if (next_kind == OK && (next == L'[' || next == L'O'))
+    if (next_kind == OK && kIntroducers.contains(static_cast<wchar_t>(next)))
       return rest_of_sequence(next);
     if (next_kind == KEY_CODE_YES || (next_kind == OK && !doubled))
       return key_of(next_kind, next, impl_->modified_arrows);

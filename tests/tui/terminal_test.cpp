@@ -243,6 +243,32 @@ TEST_F(TerminalOnPty, EscapeSequencesUnderATypeThatDoesNotListThem) {
   EXPECT_EQ(key("\x1b[b"), Key{KeyCode::Down});
 }
 
+// Terminals send control strings (OSC, DCS, APC, PM, SOS) as late replies, and
+// other programs leave them in the input: each is one key that does nothing,
+// the letters inside never keys (q would quit). It runs to ST, an OSC also to
+// BEL; one cut short ends at a pause, and the keys typed after it count.
+TEST_F(TerminalOnPty, ControlStringsAreOneKey) {
+  for (const char* type : {"xterm-256color", "screen"}) {
+    SCOPED_TRACE(type);
+    setenv("TERM", type, 1);
+    Terminal& t = open();
+    EXPECT_EQ(key("\x1b]0;quiet\x07j"), Key{KeyCode::Other});
+    EXPECT_EQ(t.read_key(500ms), Key::character(U'j'));
+    EXPECT_EQ(key("\x1b]ljob\x1b\\k"), Key{KeyCode::Other});
+    EXPECT_EQ(t.read_key(500ms), Key::character(U'k'));
+    EXPECT_EQ(key("\x1bP1$r0m\x1b\\"), Key{KeyCode::Other});    // DCS
+    EXPECT_EQ(key("\x1b_Gi=1;OK\x1b\\"), Key{KeyCode::Other});  // APC
+    EXPECT_EQ(key("\x1b^q\x07q\x1b\\"), Key{KeyCode::Other});   // PM, BEL inside
+    EXPECT_EQ(key("\x1bXhjkl\x1b\\"), Key{KeyCode::Other});     // SOS
+    EXPECT_EQ(key("\x1b\x1b]11;rgb:0/0/0\x07"), Key{KeyCode::Other});
+    EXPECT_EQ(key("\x1b]2;ti"), Key{KeyCode::Other});  // Alt+] and letters, then a pause
+    EXPECT_EQ(key("j"), Key::character(U'j'));
+    EXPECT_EQ(key("\x1b]"), Key{KeyCode::Other});
+    EXPECT_EQ(key("q"), Key::character(U'q'));
+    terminal_.reset();
+  }
+}
+
 // A key that arrives just as a wait ends is read whole: looking for the end
 // of the input must not take the first byte of an escape sequence.
 TEST_F(TerminalOnPty, KeysTypedByAThreadAsWaitsEndStayWhole) {
