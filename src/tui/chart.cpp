@@ -15,6 +15,18 @@ std::uint16_t widest(const std::vector<std::string>& labels, std::uint16_t cap) 
   return static_cast<std::uint16_t>(std::min<std::size_t>(w, cap));
 }
 
+// Draws an x label of `w` columns from column x, cut to end before column
+// `limit`. A label cut to less than half of its columns is left out: so short
+// a start of it (the "6" of "600MHz", say) reads as another label. Returns the
+// column after what was drawn, x when nothing was.
+std::uint16_t draw_cut_label(Buffer& buf, std::uint16_t x, std::uint16_t y, int limit,
+                             const std::string& label, std::size_t w) {
+  const auto room = static_cast<std::size_t>(std::max(limit - x, 0));
+  if (2 * room < w)
+    return x;
+  return buf.set_string(x, y, label, {}, static_cast<std::uint16_t>(std::min(room, w)));
+}
+
 // Marks the plot cell of every point inside the bounds, in one pass.
 std::vector<std::uint8_t> plotted_cells(const Dataset& data, const Axis& xa, const Axis& ya,
                                         std::uint16_t width, std::uint16_t height) {
@@ -90,20 +102,37 @@ void Chart::render(Rect area, Buffer& buf) const {
     }
   }
 
+  // The x labels keep a blank column between them. The last is drawn whole,
+  // the first is cut to end a blank before it, and those between, from right
+  // to left, are cut to end a blank before the nearest label drawn on their
+  // right; one that would start on the first label or right after it is left
+  // out. Only ends are cut, so what shows is the start of the label.
   const auto& xlabels = x_axis_.labels();
-  for (std::size_t i = 0; x_labels && i < xlabels.size(); ++i) {
-    const auto w =
-        static_cast<std::uint16_t>(std::min<std::size_t>(display_width(xlabels[i]), width));
-    std::uint16_t start = left;  // the first label
-    if (i + 1 == xlabels.size() && i > 0) {
-      start = static_cast<std::uint16_t>(right - w);
-    } else if (i > 0) {
-      const std::size_t span = plot.width > 0 ? plot.width - 1u : 0;
-      const std::size_t centre = plot.left() + i * span / (xlabels.size() - 1);
-      start = static_cast<std::uint16_t>(
-          std::max<std::size_t>(left, centre - std::min<std::size_t>(centre, w / 2)));
+  if (x_labels) {
+    const auto columns = [&](const std::string& label) {
+      return std::min<std::size_t>(display_width(label), width);
+    };
+    const std::size_t last = xlabels.size() - 1;
+    int limit = right;  // where the labels still to draw must end
+    if (last > 0) {
+      const auto start = static_cast<std::uint16_t>(right - columns(xlabels[last]));
+      buf.set_string(start, label_row, xlabels[last], {},
+                     static_cast<std::uint16_t>(right - start));
+      limit = start - 1;
     }
-    buf.set_string(start, label_row, xlabels[i], {}, static_cast<std::uint16_t>(right - start));
+    const std::uint16_t first_end =
+        draw_cut_label(buf, left, label_row, limit, xlabels[0], columns(xlabels[0]));
+    const int lowest_start = first_end > left ? first_end + 1 : left;
+    const std::size_t span = plot.width > 0 ? plot.width - 1u : 0;
+    for (std::size_t i = last; i-- > 1;) {
+      const std::size_t w = columns(xlabels[i]);
+      const std::size_t centre = plot.left() + i * span / last;
+      const auto start = static_cast<std::uint16_t>(
+          std::max<std::size_t>(left, centre - std::min<std::size_t>(centre, w / 2)));
+      if (start >= lowest_start &&
+          draw_cut_label(buf, start, label_row, limit, xlabels[i], w) > start)
+        limit = start - 1;
+    }
   }
 
   if (plot.is_empty())

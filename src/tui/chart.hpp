@@ -9,6 +9,9 @@
 // the y axis line in the column after them. The plot is what lies right of
 // the y axis and above the x axis. Each point inside both bounds is a dot in
 // the data series' style; points outside the bounds (or NaN) are not drawn.
+//
+// A blank column always parts two x labels: where they would touch, the
+// first gives way to the last, and those between are cut or left out.
 
 #include <cstddef>
 #include <cstring>

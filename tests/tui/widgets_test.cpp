@@ -238,6 +238,39 @@ TEST(Chart, AxesLabelsAndDots) {
   EXPECT_EQ(b.at(0, 0).style, Style{});
 }
 
+// The x labels keep their places where they fit and never touch: the middle
+// one is cut, or left out where less than half of it would show, and the
+// first gives way to the last.
+TEST(Chart, XLabelsKeepABlankBetweenThem) {
+  const auto bottom_row = [](Chart chart, std::uint16_t w) {
+    Buffer b(Rect{0, 0, w, 3});
+    chart.render(b.area(), b);
+    return buffer_rows(b)[2];
+  };
+  const std::vector<std::pair<std::uint16_t, std::string>> three{
+      {30, "240MHz         600MHz   960MHz"},
+      {26, "240MHz       600MHz 960MHz"},
+      {24, "240MHz      600MH 960MHz"},
+      {20, "240MHz    600 960MHz"},
+      {16, "240MHz    960MHz"},
+      {12, "240MH 960MHz"},
+      {9, "   960MHz"},
+      {4, "960M"},
+  };
+  for (const auto& [w, row] : three)
+    EXPECT_EQ(bottom_row(results_chart({}), w), row) << "width " << w;
+
+  Chart five{Dataset()};
+  five.x_axis(Axis().labels({"0", "250MHz", "500MHz", "750MHz", "1000MHz"}));
+  const std::vector<std::pair<std::uint16_t, std::string>> five_rows{
+      {40, "0      250MHz    500MHz   750MHz 1000MHz"},
+      {30, "0    250MHz 500MHz 750 1000MHz"},
+      {26, "0   250MH 500MHz   1000MHz"},
+  };
+  for (const auto& [w, row] : five_rows)
+    EXPECT_EQ(bottom_row(five, w), row) << "five labels, width " << w;
+}
+
 TEST(Chart, EqualBoundsAndRecordViews) {
   struct Sample {
     double when;
