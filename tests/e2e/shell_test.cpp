@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -365,10 +366,38 @@ class RunUi : public testing::Test {
     return std::nullopt;
   }
 
+  // Forks a child that installs the crash handling and runs `body`; the
+  // child's pid.
+  static pid_t in_child(const std::function<void()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (!shell::install_crash_handler())
+        std::_Exit(3);
+      body();
+      std::_Exit(4);
+    }
+    return pid;
+  }
+
+  // Runs the loop as main does while `crash` runs on a thread of its own a
+  // moment after the start; for a death test.
+  void run_ui_while(void (*crash)()) {
+    if (!shell::install_crash_handler())
+      std::_Exit(3);
+    std::thread([crash] {
+      std::this_thread::sleep_for(100ms);
+      crash();
+    }).detach();
+    const bool quit = ui::run_ui(*terminal_, app_).has_value();
+    shell::wait_for_crash_report();
+    std::_Exit(quit ? 4 : 5);
+  }
+
   // Waits up to `within` for the child `pid` to end, ending it otherwise, and
   // then empties the terminal's output, so that this process can give its
-  // terminal back; the child's status, or nothing when it had to be ended.
-  std::optional<int> reap(pid_t pid, std::chrono::milliseconds within) const {
+  // terminal back. The child must have ended by the signal `number`, with the
+  // terminal's modes given back.
+  void expect_ended_by(pid_t pid, int number, std::chrono::milliseconds within) const {
     const std::optional<int> status = ended(pid, within);
     if (!status) {
       kill(pid, SIGKILL);
@@ -379,7 +408,9 @@ class RunUi : public testing::Test {
       if (read(master_, chunk, sizeof chunk) <= 0)
         break;
     }
-    return status;
+    ASSERT_TRUE(status) << "the process did not end";
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == number) << *status;
+    expect_modes_given_back();
   }
 
   // The terminal's line modes are as the shell had them.
@@ -470,62 +501,40 @@ TEST_F(RunUi, ALaterRepeatOfATerminationSignalEndsTheProcessWithTheTerminalBack)
 // A terminal that stopped reading holds every write to it; the late repeat
 // still ends the process, with the modes given back.
 TEST_F(RunUi, ALaterRepeatEndsTheProcessWhoseTerminalStoppedReading) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (!shell::install_crash_handler())
-      std::_Exit(3);
+  const pid_t pid = in_child([this] {
     const std::string frame(1 << 20, 'x');
-    for (;;) {
-      if (write(fileno(out_.get()), frame.data(), frame.size()) < 0)
-        std::_Exit(4);
+    while (write(fileno(out_.get()), frame.data(), frame.size()) >= 0) {
     }
-  }
+  });
   EXPECT_FALSE(ended(pid, 200ms));  // the pty is full, the child held in its write
   kill(pid, SIGTERM);
   EXPECT_FALSE(ended(pid, 1100ms));
   kill(pid, SIGTERM);
-  const std::optional<int> status = reap(pid, 5s);
-  ASSERT_TRUE(status) << "the late repeat did not end the process";
-  EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM) << *status;
-  expect_modes_given_back();
+  expect_ended_by(pid, SIGTERM, 5s);
 }
 
 // The same when the normal shut-down has begun and ncurses waits in it.
 TEST_F(RunUi, ALaterRepeatEndsAShutDownHeldByATerminalThatStoppedReading) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (!shell::install_crash_handler())
-      std::_Exit(3);
+  const pid_t pid = in_child([this] {
     std::raise(SIGTERM);
     stop_reading();
     terminal_->restore();
-    std::_Exit(4);
-  }
+  });
   EXPECT_FALSE(ended(pid, 1200ms));
   kill(pid, SIGTERM);
-  const std::optional<int> status = reap(pid, 5s);
-  ASSERT_TRUE(status) << "the late repeat did not end the process";
-  EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM) << *status;
-  expect_modes_given_back();
+  expect_ended_by(pid, SIGTERM, 5s);
 }
 
 // A crash whose report goes to a terminal that stopped reading: the modes
 // come back first, and the report waits only a while before the process
 // ends by the crash's signal.
 TEST_F(RunUi, ACrashOnATerminalThatStoppedReadingEndsByItsSignal) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (!shell::install_crash_handler())
-      std::_Exit(3);
+  const pid_t pid = in_child([this] {
     dup2(fileno(out_.get()), STDERR_FILENO);
     stop_reading();
     std::raise(SIGSEGV);
-    std::_Exit(4);
-  }
-  const std::optional<int> status = reap(pid, 15s);
-  ASSERT_TRUE(status) << "the crash report waited on the terminal";
-  EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGSEGV) << *status;
-  expect_modes_given_back();
+  });
+  expect_ended_by(pid, SIGSEGV, 15s);
 }
 
 // A crash on another thread while the loop draws: the loop neither ends the
@@ -534,37 +543,15 @@ TEST_F(RunUi, ACrashOnATerminalThatStoppedReadingEndsByItsSignal) {
 // the loop's thread is using.
 TEST_F(RunUi, ACrashOffTheLoopIsReportedWholeAndEndsTheProcess) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        if (!shell::install_crash_handler())
-          std::_Exit(3);
-        std::thread([] {
-          std::this_thread::sleep_for(100ms);
-          std::raise(SIGSEGV);
-        }).detach();
-        const bool quit = ui::run_ui(*terminal_, app_).has_value();
-        shell::wait_for_crash_report();
-        std::_Exit(quit ? 4 : 5);
-      },
-      testing::KilledBySignal(SIGSEGV), "in thread [0-9]+:.*#0 ");
+  EXPECT_EXIT(run_ui_while([] { std::raise(SIGSEGV); }), testing::KilledBySignal(SIGSEGV),
+              "in thread [0-9]+:.*#0 ");
 }
 
 TEST_F(RunUi, AnExceptionOnTheScanThreadIsReportedWholeAndEndsTheProcess) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        if (!shell::install_crash_handler())
-          std::_Exit(3);
-        std::thread([] {
-          std::this_thread::sleep_for(100ms);
-          throw std::runtime_error("lock poisoned: scan");
-        }).detach();
-        const bool quit = ui::run_ui(*terminal_, app_).has_value();
-        shell::wait_for_crash_report();
-        std::_Exit(quit ? 4 : 5);
-      },
-      testing::ExitedWithCode(shell::kCrashStatus),
-      "uncaught exception: lock poisoned: scan\n.*#0 ");
+  EXPECT_EXIT(run_ui_while([] { throw std::runtime_error("lock poisoned: scan"); }),
+              testing::ExitedWithCode(shell::kCrashStatus),
+              "uncaught exception: lock poisoned: scan\n.*#0 ");
 }
 
 TEST_F(RunUi, ATerminalThatCannotDrawEndsWithAReport) {
