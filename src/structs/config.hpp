@@ -27,14 +27,13 @@ struct SavedConfig {
 // about 4,100 levels). The deepest such file needs 1.1 MiB of stack to parse
 // and 0.3 MiB to free, the same in the plain and the ASan build (the parser
 // is a prebuilt library). So the parse runs on a thread with a 4 MiB stack of
-// its own, nearly four times that, whatever the stack limit of the caller.
+// its own, nearly four times that, whatever the stack limit of the caller;
+// when no thread can be made, on a stack of that size kept for the purpose.
 inline constexpr std::size_t kConfigSizeCap = 8192;
 
 // Reads "config.toml" in the working directory (or `path`).
 // ConfigNotFound, OpenOutput or InvalidConfig on failure; a file larger than
 // kConfigSizeCap is OpenOutput (FileTooLarge), read no further than that.
-// OpenOutput also carries the error of pthread_create when no thread can be
-// made to parse the file.
 std::expected<SavedConfig, AppError> load_config(const std::filesystem::path& path = "config.toml");
 
 // Writes the six settings to "config.toml" (or `path`). A failed save keeps
