@@ -450,6 +450,34 @@ std::expected<void, IoError> replace_contents(UniqueFd& file, const fs::path& pa
   return rewrite_in_place(file, old, text);
 }
 
+// Opens `path` for writing without emptying it; a missing file is created
+// with 0666 less the umask. The creating open is exclusive, so `created`
+// names only a file that this open made: through a link to no file, the
+// link's target, which is created exclusively in turn. Non-blocking, so that a
+// FIFO without a reader is refused (ENXIO) instead of hanging the interface.
+int open_for_save(const fs::path& path, fs::path& created) {
+  constexpr int kFlags = O_WRONLY | O_NONBLOCK | O_CLOEXEC;
+  fs::path name = path;
+  for (int links = 0; links < 40; ++links) {  // as many as the kernel follows
+    if (int fd = ::open(name.c_str(), kFlags | O_CREAT | O_EXCL, 0666); fd >= 0) {
+      created = name;
+      return fd;
+    }
+    if (errno != EEXIST)
+      return -1;
+    int fd = ::open(name.c_str(), kFlags);
+    if (fd >= 0 || errno != ENOENT)
+      return fd;
+    // A link to no file, or a file removed since: try its target, or it again.
+    std::error_code ec;
+    fs::path target = fs::read_symlink(name, ec);
+    if (!ec)
+      name = name.parent_path() / target;
+  }
+  errno = ELOOP;
+  return -1;
+}
+
 }  // namespace
 
 std::expected<SavedConfig, AppError> load_config(const fs::path& path) {
@@ -479,25 +507,17 @@ std::expected<void, UiError> save_config(const SavedConfig& config, const fs::pa
     return std::unexpected(UiError(ui_error::SerializeError{std::move(text.error())}));
 
   // Opening without emptying proves that config.toml may be written and leaves
-  // its content to replace_contents. A new file gets 0666 less the umask; it
-  // is made exclusively first, so that a save that created it and then failed
-  // removes it again. Non-blocking only for the open: a FIFO without a reader
-  // is refused (ENXIO) instead of hanging the interface.
-  const auto open_config = [&](int flags) {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | flags, 0666);
-  };
-  int fd = open_config(O_EXCL);
-  const bool created = fd >= 0;
-  if (!created && errno == EEXIST)
-    fd = open_config(0);
-  UniqueFd file(fd);
+  // its content to replace_contents; a file the failed save created is
+  // removed again. Non-blocking only for the open.
+  fs::path created;
+  UniqueFd file(open_for_save(path, created));
   auto written =
       file && ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK) == 0
           ? replace_contents(file, path, *text)
           : errno_error();
   if (!written) {
-    if (created)
-      ::unlink(path.c_str());
+    if (!created.empty())
+      ::unlink(created.c_str());
     return std::unexpected(UiError(ui_error::KeyPress{std::move(written.error())}));
   }
   return {};

@@ -40,8 +40,9 @@ std::expected<SavedConfig, AppError> load_config(const std::filesystem::path& pa
 // the old settings whole: a regular file of ours with one name is replaced by
 // a complete new one; any other regular file is rewritten in place only after
 // its new length is known to fit the file-size limit and is reserved on disk.
-// A FIFO or a device is written as it is. A config.toml that the failed save
-// itself created is removed. KeyPress or SerializeError on failure.
+// A FIFO or a device is written as it is. A file that the failed save itself
+// created (config.toml, or the target of a link to no file) is removed.
+// KeyPress or SerializeError on failure.
 std::expected<void, UiError> save_config(const SavedConfig& config,
                                          const std::filesystem::path& path = "config.toml");
 

@@ -403,6 +403,14 @@ TEST_F(ConfigFile, FailedWriteKeepsThePreviousSettings) {
   EXPECT_TRUE(save_fails_past_size_limit(file(), 16));
   EXPECT_EQ(read_file(file()), kExampleText);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
+
+  // Also through a link.
+  const std::filesystem::path real = dir_ / "real.toml";
+  std::filesystem::rename(file(), real);
+  std::filesystem::create_symlink("real.toml", file());
+  EXPECT_TRUE(save_fails_past_size_limit(file(), 16));
+  EXPECT_EQ(read_file(real), kExampleText);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 2);
 }
 
 TEST_F(ConfigFile, FailedWriteInPlaceKeepsThePreviousSettings) {
@@ -419,6 +427,13 @@ TEST_F(ConfigFile, FailedWriteInPlaceKeepsThePreviousSettings) {
 TEST_F(ConfigFile, FailedFirstSaveLeavesNoFile) {
   EXPECT_TRUE(save_fails_past_size_limit(file(), 40));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 0);
+
+  // Through a link to no file: the link stays, and no file is made behind it.
+  std::filesystem::create_symlink("real.toml", file());
+  EXPECT_TRUE(save_fails_past_size_limit(file(), 40));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "real.toml"));
+  EXPECT_TRUE(std::filesystem::is_symlink(file()));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
 }
 
 TEST_F(ConfigFile, FifoIsNeitherWaitedOnNorReplaced) {
