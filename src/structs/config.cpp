@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <ucontext.h>
 #include <unistd.h>
 #include <utf8proc.h>
 
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <exception>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -21,6 +23,10 @@
 #include <toml++/toml.h>
 
 #include "structs/number_format.hpp"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/common_interface_defs.h>
+#endif
 
 namespace kestrel {
 
@@ -32,7 +38,7 @@ namespace {
 constexpr std::array<std::string_view, 6> kKeys = {"port",           "baudrate", "start_frequency",
                                                    "stop_frequency", "points",   "repeat"};
 constexpr std::int64_t kTomlIntMax = std::numeric_limits<std::int64_t>::max();
-// The stack of the thread that parses config.toml (see kConfigSizeCap).
+// The stack that config.toml is parsed on (see kConfigSizeCap).
 constexpr std::size_t kParseStack = std::size_t{4} << 20;
 
 // A file descriptor closed on every path.
@@ -201,10 +207,69 @@ std::expected<SavedConfig, TomlReadError> read_settings(const toml::table& table
   return config;
 }
 
+// The stack the parse runs on when no thread can be made (a process or thread
+// limit): the calling thread switches to it and back. That needs no new
+// thread and no memory that could be refused now, and keeps a deeply nested
+// file off the caller's stack, which may be small. One parse at a time.
+struct SpareStack {
+  std::mutex lock;
+  ucontext_t caller, parser;
+  void* (*body)(void*);
+  void* arg;
+  // AddressSanitizer's record of the stack left, for each switch back.
+  void* fake_frames;
+  const void* caller_bottom;
+  std::size_t caller_size;
+  alignas(16) std::array<char, kParseStack> bytes;
+};
+constinit SpareStack spare{};
+
+// Each switch of stacks is told to AddressSanitizer, so that an exception
+// unwinding on the spare stack unpoisons that stack. The switches use
+// getcontext and setcontext, as it warns of any use of swapcontext.
+void switching_stack([[maybe_unused]] void** fake_frames, [[maybe_unused]] const void* bottom,
+                     [[maybe_unused]] std::size_t size) {
+#if defined(__SANITIZE_ADDRESS__)
+  __sanitizer_start_switch_fiber(fake_frames, bottom, size);
+#endif
+}
+void switched_stack([[maybe_unused]] void* fake_frames, [[maybe_unused]] const void** old_bottom,
+                    [[maybe_unused]] std::size_t* old_size) {
+#if defined(__SANITIZE_ADDRESS__)
+  __sanitizer_finish_switch_fiber(fake_frames, old_bottom, old_size);
+#endif
+}
+
+// Runs body(arg) on the spare stack and returns when it has returned.
+void run_on_spare_stack(void* (*body)(void*), void* arg) {
+  std::lock_guard hold(spare.lock);
+  spare.body = body;
+  spare.arg = arg;
+  ::getcontext(&spare.parser);
+  spare.parser.uc_stack = {spare.bytes.data(), 0, spare.bytes.size()};
+  spare.parser.uc_link = &spare.caller;  // where the body's end resumes
+  ::makecontext(
+      &spare.parser,
+      [] {
+        switched_stack(nullptr, &spare.caller_bottom, &spare.caller_size);
+        spare.body(spare.arg);
+        switching_stack(nullptr, spare.caller_bottom, spare.caller_size);
+      },
+      0);
+  volatile bool started = false;
+  ::getcontext(&spare.caller);  // returns a second time when the body has ended
+  if (!started) {
+    started = true;
+    switching_stack(&spare.fake_frames, spare.bytes.data(), spare.bytes.size());
+    ::setcontext(&spare.parser);
+  }
+  switched_stack(spare.fake_frames, nullptr, nullptr);
+}
+
 // Parses the text and reads its settings on a thread with a stack of its own
 // (kParseStack), joined at once, so that the caller's stack limit does not
-// bound the nesting; the table is built and freed there. OpenOutput when the
-// thread cannot be created.
+// bound the nesting; the table is built and freed there. When the thread
+// cannot be created, on the spare stack.
 std::expected<SavedConfig, AppError> parse_on_own_stack(std::string_view text) {
   struct Job {
     std::string_view text;
@@ -230,9 +295,10 @@ std::expected<SavedConfig, AppError> parse_on_own_stack(std::string_view text) {
   if (err == 0)
     err = ::pthread_create(&thread, &attr, run, &job);
   ::pthread_attr_destroy(&attr);
-  if (err != 0)
-    return std::unexpected(AppError(app_error::OpenOutput{IoError::from_errno(err)}));
-  ::pthread_join(thread, nullptr);
+  if (err == 0)
+    ::pthread_join(thread, nullptr);
+  else
+    run_on_spare_stack(run, &job);
   if (job.thrown)
     std::rethrow_exception(job.thrown);
   if (!job.result)
@@ -384,6 +450,34 @@ std::expected<void, IoError> replace_contents(UniqueFd& file, const fs::path& pa
   return rewrite_in_place(file, old, text);
 }
 
+// Opens `path` for writing without emptying it; a missing file is created
+// with 0666 less the umask. The creating open is exclusive, so `created`
+// names only a file that this open made: through a link to no file, the
+// link's target, which is created exclusively in turn. Non-blocking, so that a
+// FIFO without a reader is refused (ENXIO) instead of hanging the interface.
+int open_for_save(const fs::path& path, fs::path& created) {
+  constexpr int kFlags = O_WRONLY | O_NONBLOCK | O_CLOEXEC;
+  fs::path name = path;
+  for (int links = 0; links < 40; ++links) {  // as many as the kernel follows
+    if (int fd = ::open(name.c_str(), kFlags | O_CREAT | O_EXCL, 0666); fd >= 0) {
+      created = name;
+      return fd;
+    }
+    if (errno != EEXIST)
+      return -1;
+    int fd = ::open(name.c_str(), kFlags);
+    if (fd >= 0 || errno != ENOENT)
+      return fd;
+    // A link to no file, or a file removed since: try its target, or it again.
+    std::error_code ec;
+    fs::path target = fs::read_symlink(name, ec);
+    if (!ec)
+      name = name.parent_path() / target;
+  }
+  errno = ELOOP;
+  return -1;
+}
+
 }  // namespace
 
 std::expected<SavedConfig, AppError> load_config(const fs::path& path) {
@@ -413,25 +507,17 @@ std::expected<void, UiError> save_config(const SavedConfig& config, const fs::pa
     return std::unexpected(UiError(ui_error::SerializeError{std::move(text.error())}));
 
   // Opening without emptying proves that config.toml may be written and leaves
-  // its content to replace_contents. A new file gets 0666 less the umask; it
-  // is made exclusively first, so that a save that created it and then failed
-  // removes it again. Non-blocking only for the open: a FIFO without a reader
-  // is refused (ENXIO) instead of hanging the interface.
-  const auto open_config = [&](int flags) {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | flags, 0666);
-  };
-  int fd = open_config(O_EXCL);
-  const bool created = fd >= 0;
-  if (!created && errno == EEXIST)
-    fd = open_config(0);
-  UniqueFd file(fd);
+  // its content to replace_contents; a file the failed save created is
+  // removed again. Non-blocking only for the open.
+  fs::path created;
+  UniqueFd file(open_for_save(path, created));
   auto written =
       file && ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK) == 0
           ? replace_contents(file, path, *text)
           : errno_error();
   if (!written) {
-    if (created)
-      ::unlink(path.c_str());
+    if (!created.empty())
+      ::unlink(created.c_str());
     return std::unexpected(UiError(ui_error::KeyPress{std::move(written.error())}));
   }
   return {};

@@ -27,22 +27,22 @@ struct SavedConfig {
 // about 4,100 levels). The deepest such file needs 1.1 MiB of stack to parse
 // and 0.3 MiB to free, the same in the plain and the ASan build (the parser
 // is a prebuilt library). So the parse runs on a thread with a 4 MiB stack of
-// its own, nearly four times that, whatever the stack limit of the caller.
+// its own, nearly four times that, whatever the stack limit of the caller;
+// when no thread can be made, on a stack of that size kept for the purpose.
 inline constexpr std::size_t kConfigSizeCap = 8192;
 
 // Reads "config.toml" in the working directory (or `path`).
 // ConfigNotFound, OpenOutput or InvalidConfig on failure; a file larger than
 // kConfigSizeCap is OpenOutput (FileTooLarge), read no further than that.
-// OpenOutput also carries the error of pthread_create when no thread can be
-// made to parse the file.
 std::expected<SavedConfig, AppError> load_config(const std::filesystem::path& path = "config.toml");
 
 // Writes the six settings to "config.toml" (or `path`). A failed save keeps
 // the old settings whole: a regular file of ours with one name is replaced by
 // a complete new one; any other regular file is rewritten in place only after
 // its new length is known to fit the file-size limit and is reserved on disk.
-// A FIFO or a device is written as it is. A config.toml that the failed save
-// itself created is removed. KeyPress or SerializeError on failure.
+// A FIFO or a device is written as it is. A file that the failed save itself
+// created (config.toml, or the target of a link to no file) is removed.
+// KeyPress or SerializeError on failure.
 std::expected<void, UiError> save_config(const SavedConfig& config,
                                          const std::filesystem::path& path = "config.toml");
 

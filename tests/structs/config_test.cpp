@@ -241,8 +241,9 @@ TEST_F(ConfigFile, UnreadableFiles) {
 
 // The TOML parser recurses once per level of a dotted key or a table header;
 // the deepest of each that fit under the size cap are read whole (and lack
-// the settings), even on a small stack, and a file one byte over the cap is
-// not read at all.
+// the settings), even on a small stack and when no thread can be made, and a
+// file one byte over the cap is not read at all. A syntax error is reported
+// from the parse as well.
 TEST_F(ConfigFile, FilesUpToTheSizeCapAreReadTheDeepestIncluded) {
   const auto at_cap = [](std::string text, std::string_view end) {
     while (text.size() + 2 + end.size() <= kConfigSizeCap)
@@ -251,11 +252,12 @@ TEST_F(ConfigFile, FilesUpToTheSizeCapAreReadTheDeepestIncluded) {
     text.insert(text.size() - 1, kConfigSizeCap - text.size(), ' ');
     return text;
   };
-  on_small_stack([&] {
+  const auto read_each = [&] {
     for (const std::string& deepest : {at_cap("a", " = 1\n"), at_cap("[a", "]\n")}) {
       ASSERT_EQ(deepest.size(), kConfigSizeCap);
       EXPECT_THAT(refused(deepest).message(), HasSubstr("missing field `port`"));
     }
+    EXPECT_EQ(refused("port = \n").line(), 1u);
 
     const std::string full = at_cap(kExampleText + "#", "\n");
     EXPECT_EQ(loaded(full), kExample);
@@ -265,7 +267,27 @@ TEST_F(ConfigFile, FilesUpToTheSizeCapAreReadTheDeepestIncluded) {
     ASSERT_NE(open, nullptr);
     EXPECT_EQ(open->error.kind(), IoErrorKind::FileTooLarge);
     EXPECT_EQ(open->error.message(), "the file is larger than 8192 bytes");
-  });
+  };
+  on_small_stack(read_each);
+
+  // Again in a child that may run no more processes or threads than it has
+  // (root is not bound by that limit, so as root the child becomes nobody).
+  ::chmod(dir_.path().c_str(), 0777);
+  std::filesystem::remove(file());
+  EXPECT_TRUE(passes_in_child([&] {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+      return false;
+    on_small_stack([&] {
+      const rlimit none{0, 0};
+      ASSERT_EQ(::setrlimit(RLIMIT_NPROC, &none), 0);
+      pthread_t thread;
+      ASSERT_EQ(::pthread_create(
+                    &thread, nullptr, [](void*) -> void* { return nullptr; }, nullptr),
+                EAGAIN);
+      read_each();
+    });
+    return !HasFailure();
+  }));
 }
 
 // ---- writing ------------------------------------------------------------------
@@ -381,6 +403,14 @@ TEST_F(ConfigFile, FailedWriteKeepsThePreviousSettings) {
   EXPECT_TRUE(save_fails_past_size_limit(file(), 16));
   EXPECT_EQ(read_file(file()), kExampleText);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
+
+  // Also through a link.
+  const std::filesystem::path real = dir_ / "real.toml";
+  std::filesystem::rename(file(), real);
+  std::filesystem::create_symlink("real.toml", file());
+  EXPECT_TRUE(save_fails_past_size_limit(file(), 16));
+  EXPECT_EQ(read_file(real), kExampleText);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 2);
 }
 
 TEST_F(ConfigFile, FailedWriteInPlaceKeepsThePreviousSettings) {
@@ -397,6 +427,13 @@ TEST_F(ConfigFile, FailedWriteInPlaceKeepsThePreviousSettings) {
 TEST_F(ConfigFile, FailedFirstSaveLeavesNoFile) {
   EXPECT_TRUE(save_fails_past_size_limit(file(), 40));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 0);
+
+  // Through a link to no file: the link stays, and no file is made behind it.
+  std::filesystem::create_symlink("real.toml", file());
+  EXPECT_TRUE(save_fails_past_size_limit(file(), 40));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "real.toml"));
+  EXPECT_TRUE(std::filesystem::is_symlink(file()));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
 }
 
 TEST_F(ConfigFile, FifoIsNeitherWaitedOnNorReplaced) {
