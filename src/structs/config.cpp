@@ -4,7 +4,6 @@
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <ucontext.h>
 #include <unistd.h>
 #include <utf8proc.h>
 
@@ -14,7 +13,6 @@
 #include <cstdlib>
 #include <exception>
 #include <limits>
-#include <mutex>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -23,10 +21,6 @@
 #include <toml++/toml.h>
 
 #include "structs/number_format.hpp"
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/common_interface_defs.h>
-#endif
 
 namespace kestrel {
 
@@ -38,7 +32,7 @@ namespace {
 constexpr std::array<std::string_view, 6> kKeys = {"port",           "baudrate", "start_frequency",
                                                    "stop_frequency", "points",   "repeat"};
 constexpr std::int64_t kTomlIntMax = std::numeric_limits<std::int64_t>::max();
-// The stack that config.toml is parsed on (see kConfigSizeCap).
+// The stack of the thread that parses config.toml (see kConfigSizeCap).
 constexpr std::size_t kParseStack = std::size_t{4} << 20;
 
 // A file descriptor closed on every path.
@@ -207,69 +201,11 @@ std::expected<SavedConfig, TomlReadError> read_settings(const toml::table& table
   return config;
 }
 
-// The stack the parse runs on when no thread can be made (a process or thread
-// limit): the calling thread switches to it and back. That needs no new
-// thread and no memory that could be refused now, and keeps a deeply nested
-// file off the caller's stack, which may be small. One parse at a time.
-struct SpareStack {
-  std::mutex lock;
-  ucontext_t caller, parser;
-  void* (*body)(void*);
-  void* arg;
-  // AddressSanitizer's record of the stack left, for each switch back.
-  void* fake_frames;
-  const void* caller_bottom;
-  std::size_t caller_size;
-  alignas(16) std::array<char, kParseStack> bytes;
-};
-constinit SpareStack spare{};
-
-// Each switch of stacks is told to AddressSanitizer, so that an exception
-// unwinding on the spare stack unpoisons that stack. The switches use
-// getcontext and setcontext, as it warns of any use of swapcontext.
-void switching_stack([[maybe_unused]] void** fake_frames, [[maybe_unused]] const void* bottom,
-                     [[maybe_unused]] std::size_t size) {
-#if defined(__SANITIZE_ADDRESS__)
-  __sanitizer_start_switch_fiber(fake_frames, bottom, size);
-#endif
-}
-void switched_stack([[maybe_unused]] void* fake_frames, [[maybe_unused]] const void** old_bottom,
-                    [[maybe_unused]] std::size_t* old_size) {
-#if defined(__SANITIZE_ADDRESS__)
-  __sanitizer_finish_switch_fiber(fake_frames, old_bottom, old_size);
-#endif
-}
-
-// Runs body(arg) on the spare stack and returns when it has returned.
-void run_on_spare_stack(void* (*body)(void*), void* arg) {
-  std::lock_guard hold(spare.lock);
-  spare.body = body;
-  spare.arg = arg;
-  ::getcontext(&spare.parser);
-  spare.parser.uc_stack = {spare.bytes.data(), 0, spare.bytes.size()};
-  spare.parser.uc_link = &spare.caller;  // where the body's end resumes
-  ::makecontext(
-      &spare.parser,
-      [] {
-        switched_stack(nullptr, &spare.caller_bottom, &spare.caller_size);
-        spare.body(spare.arg);
-        switching_stack(nullptr, spare.caller_bottom, spare.caller_size);
-      },
-      0);
-  volatile bool started = false;
-  ::getcontext(&spare.caller);  // returns a second time when the body has ended
-  if (!started) {
-    started = true;
-    switching_stack(&spare.fake_frames, spare.bytes.data(), spare.bytes.size());
-    ::setcontext(&spare.parser);
-  }
-  switched_stack(spare.fake_frames, nullptr, nullptr);
-}
-
 // Parses the text and reads its settings on a thread with a stack of its own
 // (kParseStack), joined at once, so that the caller's stack limit does not
-// bound the nesting; the table is built and freed there. When the thread
-// cannot be created, on the spare stack.
+// bound the nesting; the table is built and freed there. When no thread can
+// be made (a process or thread limit), on the caller's stack: the file the
+// user wrote is read all the same.
 std::expected<SavedConfig, AppError> parse_on_own_stack(std::string_view text) {
   struct Job {
     std::string_view text;
@@ -298,7 +234,7 @@ std::expected<SavedConfig, AppError> parse_on_own_stack(std::string_view text) {
   if (err == 0)
     ::pthread_join(thread, nullptr);
   else
-    run_on_spare_stack(run, &job);
+    run(&job);
   if (job.thrown)
     std::rethrow_exception(job.thrown);
   if (!job.result)

@@ -28,7 +28,7 @@ struct SavedConfig {
 // and 0.3 MiB to free, the same in the plain and the ASan build (the parser
 // is a prebuilt library). So the parse runs on a thread with a 4 MiB stack of
 // its own, nearly four times that, whatever the stack limit of the caller;
-// when no thread can be made, on a stack of that size kept for the purpose.
+// when no thread can be made, on the caller's stack.
 inline constexpr std::size_t kConfigSizeCap = 8192;
 
 // Reads "config.toml" in the working directory (or `path`).
