@@ -275,7 +275,7 @@ struct Terminal::Impl {
   std::vector<std::pair<int, KeyCode>> modified_arrows;
 
   ~Impl() {
-    restore_terminal();
+    give_back();
     if (screen != nullptr)
       delscreen(screen);
     g_open = false;
@@ -483,10 +483,6 @@ Rect Terminal::size() const {
 
 Terminal::RestoreOutcome Terminal::restore() noexcept {
   return give_back();
-}
-
-void restore_terminal() noexcept {
-  give_back();
 }
 
 void restore_terminal_from_signal() noexcept {

@@ -5,8 +5,8 @@
 // colours over the terminal's default background (on a terminal without
 // colours, reverse video for a background or a blue foreground and bold for
 // white), a short Esc delay.
-// Restoring undoes that and is safe to call more than once, from a crash
-// handler too. One Terminal can be open at a time.
+// Restoring undoes that and is safe to call more than once; signal and crash
+// handlers have a restore of their own. One Terminal can be open at a time.
 
 #include <chrono>
 #include <cstdio>
@@ -96,12 +96,8 @@ class Terminal {
   std::unique_ptr<Impl> impl_;
 };
 
-// Restores the open Terminal, if any, as Terminal::restore does; for crash
-// and signal handlers: allocates nothing and runs at most once per open.
-void restore_terminal() noexcept;
-
-// The same with async-signal-safe calls alone, for a signal or crash that
-// ends the process: the terminal modes of before the open are set back, and
+// Restores the open Terminal, if any, with async-signal-safe calls alone, for
+// a signal or crash that ends the process: the terminal modes of before the open are set back, and
 // the bytes that reset the attributes, leave keypad mode and the alternate
 // screen and show the cursor are written where the terminal takes them
 // without waiting. Runs at most once per open, also while a restore waits on

@@ -8,14 +8,14 @@
 // seconds in all for an output that takes no bytes, and ends the process.
 // Off a signal, the log's buffered records are written out too. While one
 // thread reports, a crash on another waits for that report to end the
-// process. The other signals that would
-// end the process (SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2,
-// SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, and on Linux SIGPWR, SIGSTKFLT and
-// SIGIO) are only recorded: the event loop then ends, the program shuts down
-// as usual, and end_by_signal ends the process by that signal. A repeat
-// within a second is ignored; a later one ends the process at once, the
-// terminal given back first. SIGXFSZ and SIGPIPE are ignored, so writes past
-// the file-size limit or into a closed pipe fail as errors.
+// process. The other signals that would end the process (SIGTERM, SIGHUP,
+// SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
+// and on Linux SIGPWR, SIGSTKFLT and SIGIO) are only recorded: the event loop
+// then ends, the program shuts down as usual, and end_by_signal ends the
+// process by that signal. A repeat within a second is ignored; a later one
+// ends the process at once, the terminal given back first. SIGXFSZ and
+// SIGPIPE are ignored, so writes past the file-size limit or into a closed
+// pipe fail as errors.
 
 #include <expected>
 #include <source_location>

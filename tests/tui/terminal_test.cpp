@@ -368,7 +368,6 @@ TEST_F(TerminalOnPty, RestoreIsIdempotent) {
   EXPECT_NE(restored.find("\x1b[?1049l"), std::string::npos);  // alternate screen left
   EXPECT_NE(restored.find("\x1b[?25h"), std::string::npos);    // cursor shown
   t.restore();
-  restore_terminal();
   EXPECT_EQ(drain(), "");
   EXPECT_FALSE(t.draw([](Buffer&, Rect) {}).has_value());
   EXPECT_FALSE(t.read_key(1ms).has_value());
