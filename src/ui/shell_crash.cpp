@@ -8,6 +8,7 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -98,21 +99,32 @@ alignas(16) std::array<char, 1 << 20> signal_stack;
 constexpr std::chrono::milliseconds kReportWait{2000};
 
 // Gives the terminal back, without ncurses (the crash may have left it in any
-// state, or another thread may be using it), then writes the report.
+// state, or another thread may be using it), then writes the report: the
+// message first, since reading the trace's symbols may fail in turn.
 void report(std::string_view reason, std::string_view location, backward::StackTrace& trace) {
   tui::restore_terminal_from_signal();
-  std::ostringstream text;
-  text << "\nThe application crashed.\nMessage:  " << reason << "\n";
+  std::chrono::milliseconds wait_left = kReportWait;
+  const auto write_err = [&wait_left](const std::ostringstream& text) {
+    const auto start = std::chrono::steady_clock::now();
+    tui::write_without_blocking(STDERR_FILENO, text.str(), wait_left);
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    wait_left -= std::min(wait_left, waited);
+  };
+  std::ostringstream message;
+  message << "\nThe application crashed.\nMessage:  " << reason << "\n";
   if (!location.empty())
-    text << "Location: " << location << "\n";
-  text << "\n";
+    message << "Location: " << location << "\n";
+  message << "\n";
+  write_err(message);
   backward::Printer printer;
   printer.address = true;
   printer.object = true;
   printer.color_mode =
       ::isatty(STDERR_FILENO) ? backward::ColorMode::always : backward::ColorMode::never;
-  printer.print(trace, text);
-  tui::write_without_blocking(STDERR_FILENO, text.str(), kReportWait);
+  std::ostringstream stack;
+  printer.print(trace, stack);
+  write_err(stack);
 }
 
 // Off a signal handler the logger can still write out its buffered records.

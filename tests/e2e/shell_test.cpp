@@ -385,6 +385,12 @@ class RunUi : public testing::Test {
     if (!shell::install_crash_handler())
       std::_Exit(3);
     std::thread([crash] {
+      // AddressSanitizer gives each thread a small signal stack of its own,
+      // too small for reading the trace's symbols: this one gets the main
+      // thread's size.
+      std::vector<char> signal_stack(1 << 20);
+      const stack_t stack{signal_stack.data(), 0, signal_stack.size()};
+      sigaltstack(&stack, nullptr);
       std::this_thread::sleep_for(100ms);
       crash();
     }).detach();
