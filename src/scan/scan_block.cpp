@@ -44,10 +44,8 @@ class CsvFile {
       : fd_(std::exchange(other.fd_, -1)), buffer_(std::move(other.buffer_)) {}
   CsvFile& operator=(CsvFile&&) = delete;
   ~CsvFile() {
-    if (fd_ < 0)
-      return;
-    (void)flush();
-    ::close(fd_);
+    if (fd_ >= 0)
+      (void)close();
   }
 
   // Writes out the buffered lines and closes the file; a failed or short

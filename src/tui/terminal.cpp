@@ -12,6 +12,7 @@
 
 #include <curses.h>
 #include <term.h>
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -496,14 +497,14 @@ void restore_terminal_from_signal() noexcept {
                          std::chrono::milliseconds(0));
 }
 
-void write_without_blocking(int fd, std::string_view bytes,
-                            std::chrono::milliseconds wait) noexcept {
+std::chrono::milliseconds write_without_blocking(int fd, std::string_view bytes,
+                                                 std::chrono::milliseconds wait) noexcept {
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0)
-    return;
+    return wait;
   const bool blocking = (flags & O_NONBLOCK) == 0;
   if (blocking && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
-    return;
+    return wait;
   const auto deadline = std::chrono::steady_clock::now() + wait;
   while (!bytes.empty()) {
     const ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -523,6 +524,9 @@ void write_without_blocking(int fd, std::string_view bytes,
   // The description is shared (with the shell, say): its flags go back.
   if (blocking)
     ::fcntl(fd, F_SETFL, flags);
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return std::max(left, std::chrono::milliseconds(0));
 }
 
 }  // namespace kestrel::tui

@@ -107,8 +107,8 @@ void restore_terminal_from_signal() noexcept;
 // Writes `bytes` to `fd` without blocking on it: the description is made
 // non-blocking for the write and its flags are put back after, and room is
 // waited for at most `wait` in all; what does not fit by then is dropped.
-// Async-signal-safe.
-void write_without_blocking(int fd, std::string_view bytes,
-                            std::chrono::milliseconds wait) noexcept;
+// Returns what is left of `wait`. Async-signal-safe.
+std::chrono::milliseconds write_without_blocking(int fd, std::string_view bytes,
+                                                 std::chrono::milliseconds wait) noexcept;
 
 }  // namespace kestrel::tui

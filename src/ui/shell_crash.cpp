@@ -8,7 +8,6 @@
 #include <ucontext.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -103,20 +102,12 @@ constexpr std::chrono::milliseconds kReportWait{2000};
 // message first, since reading the trace's symbols may fail in turn.
 void report(std::string_view reason, std::string_view location, backward::StackTrace& trace) {
   tui::restore_terminal_from_signal();
-  std::chrono::milliseconds wait_left = kReportWait;
-  const auto write_err = [&wait_left](const std::ostringstream& text) {
-    const auto start = std::chrono::steady_clock::now();
-    tui::write_without_blocking(STDERR_FILENO, text.str(), wait_left);
-    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
-    wait_left -= std::min(wait_left, waited);
-  };
   std::ostringstream message;
   message << "\nThe application crashed.\nMessage:  " << reason << "\n";
   if (!location.empty())
     message << "Location: " << location << "\n";
   message << "\n";
-  write_err(message);
+  const auto wait_left = tui::write_without_blocking(STDERR_FILENO, message.str(), kReportWait);
   backward::Printer printer;
   printer.address = true;
   printer.object = true;
@@ -124,7 +115,7 @@ void report(std::string_view reason, std::string_view location, backward::StackT
       ::isatty(STDERR_FILENO) ? backward::ColorMode::always : backward::ColorMode::never;
   std::ostringstream stack;
   printer.print(trace, stack);
-  write_err(stack);
+  tui::write_without_blocking(STDERR_FILENO, stack.str(), wait_left);
 }
 
 // Off a signal handler the logger can still write out its buffered records.
