@@ -191,6 +191,7 @@ class Backend {
   }
 
   const LogSpec& spec() const { return spec_; }
+  void flush() { sink_->flush(); }
 
   // The logger of a module path, made on first use for paths other than the system's three.
   spdlog::logger& logger_for(std::string_view module) {
@@ -319,6 +320,13 @@ void shutdown() {
   std::unique_lock lock(f.mutex);
   f.most_verbose.store(Level::Off, std::memory_order_relaxed);
   f.backend.reset();
+}
+
+void flush() {
+  Facade& f = facade();
+  std::shared_lock lock(f.mutex);
+  if (f.backend)
+    f.backend->flush();
 }
 
 namespace {

@@ -46,6 +46,9 @@ std::expected<void, LogInitError> start(const std::filesystem::path& file,
                                         std::string_view spec = kLogSpec);
 // Writes the buffered records and closes the file. Safe to call twice.
 void shutdown();
+// Writes the buffered records out now; the logger goes on. Joins no thread,
+// so a crash report's child process can call it.
+void flush();
 
 // Whether a record of `level` from `module` would be written now. Cheap.
 bool enabled(Level level, std::string_view module);

@@ -3,7 +3,6 @@
 #ifndef NCURSES_WIDECHAR
 #define NCURSES_WIDECHAR 1
 #endif
-#include <fcntl.h>
 #include <langinfo.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -486,47 +485,14 @@ Terminal::RestoreOutcome Terminal::restore() noexcept {
   return give_back();
 }
 
-void restore_terminal_from_signal() noexcept {
+std::optional<WayBack> seize_terminal_from_signal() noexcept {
   Mode mode = g_mode.load();
   do {
     if (mode != Mode::Active && mode != Mode::Leaving)
-      return;
+      return std::nullopt;
   } while (!g_mode.compare_exchange_weak(mode, Mode::Seized));
   ::tcsetattr(g_saved.fd, TCSANOW, &g_saved.modes);
-  write_without_blocking(g_saved.fd, std::string_view(g_saved.leave.data(), g_saved.leave_size),
-                         std::chrono::milliseconds(0));
-}
-
-std::chrono::milliseconds write_without_blocking(int fd, std::string_view bytes,
-                                                 std::chrono::milliseconds wait) noexcept {
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0)
-    return wait;
-  const bool blocking = (flags & O_NONBLOCK) == 0;
-  if (blocking && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
-    return wait;
-  const auto deadline = std::chrono::steady_clock::now() + wait;
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n > 0) {
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-      continue;
-    }
-    if (n < 0 && errno == EINTR)
-      continue;
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (n == 0 || errno != EAGAIN || left.count() <= 0)
-      break;
-    pollfd room{fd, POLLOUT, 0};
-    ::poll(&room, 1, static_cast<int>(left.count()));
-  }
-  // The description is shared (with the shell, say): its flags go back.
-  if (blocking)
-    ::fcntl(fd, F_SETFL, flags);
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return std::max(left, std::chrono::milliseconds(0));
+  return WayBack{g_saved.fd, std::string_view(g_saved.leave.data(), g_saved.leave_size)};
 }
 
 }  // namespace kestrel::tui

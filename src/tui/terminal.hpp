@@ -6,7 +6,8 @@
 // colours, reverse video for a background or a blue foreground and bold for
 // white), a short Esc delay.
 // Restoring undoes that and is safe to call more than once; signal and crash
-// handlers have a restore of their own. One Terminal can be open at a time.
+// handlers take the terminal back on their own (seize_terminal_from_signal). One Terminal can be
+// open at a time.
 
 #include <chrono>
 #include <cstdio>
@@ -56,7 +57,7 @@ class Terminal {
   // buffer then takes the new size and the whole screen is redrawn. Fails
   // when the window size cannot be read (before anything is drawn), when the
   // screen cannot be updated or the terminal no longer takes output (hung
-  // up), or when the terminal was restored. After restore_terminal_from_signal
+  // up), or when the terminal was restored. After seize_terminal_from_signal
   // it waits for the process to end instead, as read_key does.
   std::expected<void, TerminalError> draw(const std::function<void(Buffer&, Rect)>& draw_frame);
 
@@ -96,19 +97,21 @@ class Terminal {
   std::unique_ptr<Impl> impl_;
 };
 
-// Restores the open Terminal, if any, with async-signal-safe calls alone, for
-// a signal or crash that ends the process: the terminal modes of before the open are set back, and
-// the bytes that reset the attributes, leave keypad mode and the alternate
-// screen and show the cursor are written where the terminal takes them
-// without waiting. Runs at most once per open, also while a restore waits on
-// a terminal that stopped reading, and not after a restore has finished.
-void restore_terminal_from_signal() noexcept;
+// The way back to the terminal's normal screen for a process that a signal
+// or crash ends: the bytes that reset the attributes, leave keypad mode and
+// the alternate screen and show the cursor, and the descriptor they go to.
+struct WayBack {
+  int fd;
+  std::string_view bytes;
+};
 
-// Writes `bytes` to `fd` without blocking on it: the description is made
-// non-blocking for the write and its flags are put back after, and room is
-// waited for at most `wait` in all; what does not fit by then is dropped.
-// Returns what is left of `wait`. Async-signal-safe.
-std::chrono::milliseconds write_without_blocking(int fd, std::string_view bytes,
-                                                 std::chrono::milliseconds wait) noexcept;
+// Takes the open Terminal, if any, back for a signal or crash that ends the
+// process, with async-signal-safe calls alone: the terminal modes of before
+// the open are set back at once (that never waits on output), and the bytes
+// of the way back are returned for the caller to write where waiting is
+// harmless. Nothing when no terminal is open, when it was taken already, or
+// after a restore has finished; also works while a restore waits on a
+// terminal that stopped reading.
+std::optional<WayBack> seize_terminal_from_signal() noexcept;
 
 }  // namespace kestrel::tui

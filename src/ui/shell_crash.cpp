@@ -1,13 +1,15 @@
-// The crash report is built with backward-cpp's printer and written without
-// blocking on standard error; the terminal is first restored through the
-// toolkit's allocation-free restore, so the report lands on the normal screen
-// with the terminal's usual modes.
+// The crashing process does only async-signal-safe work: it claims the
+// crash, puts the terminal's modes back and makes a child, which writes the
+// way back to the normal screen, the message and the stack trace (read with
+// backward-cpp) on standard error. The process waits for that child a
+// bounded time, then ends.
 #include "ui/shell_crash.hpp"
 
 #include <signal.h>
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -16,8 +18,10 @@
 #include <cstdlib>
 #include <ctime>
 #include <exception>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <fmt/format.h>
 // Stack traces with function names, files and lines, read through libdw.
@@ -26,6 +30,7 @@
 
 #include "structs/logging.hpp"
 #include "tui/terminal.hpp"
+#include "ui/bounded_child.hpp"
 
 namespace kestrel::shell {
 
@@ -75,14 +80,27 @@ constexpr std::array<int, 2> kIgnoredSignals{SIGXFSZ, SIGPIPE};
 
 constexpr std::size_t kTraceDepth = 64;
 
+// The longest a crash waits, in all, for its report to be written (a
+// terminal that stopped reading, a child stuck on a lock the crash held).
+// The sanitizers make reading the trace's symbols alone take about that long.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr std::chrono::milliseconds kReportWait{10000};
+#else
+constexpr std::chrono::milliseconds kReportWait{2000};
+#endif
+// The longest a late termination signal waits for the way back to the
+// normal screen, so that it still ends a stuck shut-down at once.
+constexpr std::chrono::milliseconds kWayBackWait{500};
+
 // The thread that reports a crash (its kernel id), or 0. The first crash
 // reports; a crash on another thread meanwhile waits for that report to end
 // the process, and one inside the report ends the process at once.
 std::atomic<pid_t> reporting_thread{0};
 static_assert(std::atomic<pid_t>::is_always_lock_free);
 
-// Whether the calling thread is the one to report its crash.
-bool first_crash() {
+// Whether the calling thread is the first to crash: false when it crashed
+// again inside its own report. A crash on another thread never returns.
+bool claim_crash() {
   pid_t none = 0;
   if (reporting_thread.compare_exchange_strong(none, ::gettid()))
     return true;
@@ -93,38 +111,113 @@ bool first_crash() {
 // The main thread's handlers run here, so a stack overflow can be reported.
 alignas(16) std::array<char, 1 << 20> signal_stack;
 
-// The longest the report waits, in all, for a standard error that takes no
-// bytes (a terminal that stopped reading); the process ends after it anyway.
-constexpr std::chrono::milliseconds kReportWait{2000};
+// Text gathered in place, cut at its capacity: the crash message is made
+// without allocating, since the crash may hold the allocator's lock.
+class FixedText {
+ public:
+  FixedText& operator<<(std::string_view part) {
+    const std::size_t n = std::min(part.size(), text_.size() - size_);
+    std::copy_n(part.data(), n, text_.data() + size_);
+    size_ += n;
+    return *this;
+  }
+  std::string_view view() const { return {text_.data(), size_}; }
 
-// Gives the terminal back, without ncurses (the crash may have left it in any
-// state, or another thread may be using it), then writes the report: the
-// message first, since reading the trace's symbols may fail in turn.
-void report(std::string_view reason, std::string_view location, backward::StackTrace& trace) {
-  tui::restore_terminal_from_signal();
-  std::ostringstream message;
-  message << "\nThe application crashed.\nMessage:  " << reason << "\n";
-  if (!location.empty())
-    message << "Location: " << location << "\n";
-  message << "\n";
-  const auto wait_left = tui::write_without_blocking(STDERR_FILENO, message.str(), kReportWait);
-  backward::Printer printer;
-  printer.address = true;
-  printer.object = true;
-  printer.color_mode =
-      ::isatty(STDERR_FILENO) ? backward::ColorMode::always : backward::ColorMode::never;
-  std::ostringstream stack;
-  printer.print(trace, stack);
-  tui::write_without_blocking(STDERR_FILENO, stack.str(), wait_left);
+ private:
+  std::array<char, 2048> text_;
+  std::size_t size_ = 0;
+};
+
+// Writes all of `bytes`, waiting as long as `fd` needs.
+void write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
 }
 
-// Off a signal handler the logger can still write out its buffered records.
-[[noreturn]] void report_and_exit(std::string_view reason, std::string_view location) {
-  if (first_crash()) {
+// What the report's child writes: the way back to the normal screen, the
+// message, then the trace, whose symbols it reads, and for a crash off a
+// signal the log's buffered records.
+struct Report {
+  std::optional<tui::WayBack> way_back;
+  FixedText message;
+  // The crashing thread as the trace names it: its id, 0 for the main thread.
+  std::size_t thread = 0;
+  // From a signal: where it struck, so the trace starts there.
+  siginfo_t* info = nullptr;
+  void* context = nullptr;
+
+  Report(std::string_view reason, std::string_view location)
+      : way_back(tui::seize_terminal_from_signal()) {
+    message << "\nThe application crashed.\nMessage:  " << reason << "\n";
+    if (!location.empty())
+      message << "Location: " << location << "\n";
+    message << "\n";
+    const pid_t self = ::gettid();
+    thread = self == ::getpid() ? 0 : static_cast<std::size_t>(self);
+  }
+
+  // Runs in the child.
+  void operator()() const {
+    if (way_back)
+      write_all(way_back->fd, way_back->bytes);
+    write_all(STDERR_FILENO, message.view());
+    write_all(STDERR_FILENO, stack_trace());
+    if (info == nullptr)
+      log::flush();
+  }
+
+  std::string stack_trace() const {
     backward::StackTrace trace;
-    trace.load_here(kTraceDepth);
-    report(reason, location, trace);
-    log::shutdown();
+    if (void* pc = faulting_address()) {
+      trace.load_from(pc, kTraceDepth, context, info->si_addr);
+    } else if (info != nullptr) {
+      trace.load_here(kTraceDepth, context, info->si_addr);
+    } else {
+      trace.load_here(kTraceDepth);
+    }
+    // Read here, in the child, the trace would name the child's own thread.
+    backward::TraceResolver resolver;
+    resolver.load_stacktrace(trace);
+    std::vector<backward::ResolvedTrace> frames;
+    for (std::size_t i = trace.size(); i > 0; --i)
+      frames.push_back(resolver.resolve(trace[i - 1]));
+    backward::Printer printer;
+    printer.address = true;
+    printer.object = true;
+    printer.color_mode =
+        ::isatty(STDERR_FILENO) ? backward::ColorMode::always : backward::ColorMode::never;
+    std::ostringstream text;
+    printer.print(frames.begin(), frames.end(), text, thread);
+    return text.str();
+  }
+
+  void* faulting_address() const {
+    if (context == nullptr)
+      return nullptr;
+    auto* uc = static_cast<ucontext_t*>(context);
+#if defined(REG_RIP)
+    return reinterpret_cast<void*>(uc->uc_mcontext.gregs[REG_RIP]);
+#elif defined(__aarch64__)
+    return reinterpret_cast<void*>(uc->uc_mcontext.pc);
+#else
+    (void)uc;
+    return nullptr;
+#endif
+  }
+};
+
+// Off a signal handler: the report's child is an ordinary fork, so it can
+// allocate whatever state the other threads left the allocator in.
+[[noreturn]] void report_and_exit(std::string_view reason, std::string_view location) {
+  if (claim_crash()) {
+    Report report(reason, location);
+    run_bounded_child(ForkKind::Plain, kReportWait, report);
   }
   std::_Exit(kCrashStatus);
 }
@@ -143,39 +236,22 @@ void on_terminate() {
   report_and_exit(reason, {});
 }
 
-void* faulting_address(void* context) {
-  auto* uc = static_cast<ucontext_t*>(context);
-#if defined(REG_RIP)
-  return reinterpret_cast<void*>(uc->uc_mcontext.gregs[REG_RIP]);
-#elif defined(__aarch64__)
-  return reinterpret_cast<void*>(uc->uc_mcontext.pc);
-#else
-  (void)uc;
-  return nullptr;
-#endif
-}
-
+// Async-signal-safe up to the child, which may allocate or hang harmlessly.
 void on_signal(int number, siginfo_t* info, void* context) {
-  // The handler was reset to the default on entry (SA_RESETHAND), so raising
-  // the signal again after the report ends the process by it.
-  if (first_crash()) {
+  if (claim_crash()) {
     std::string_view name = "fatal signal";
     for (const auto& s : kFatalSignals) {
-      if (s.number == number) {
+      if (s.number == number)
         name = s.name;
-      }
     }
-    backward::StackTrace trace;
-    if (void* pc = faulting_address(context)) {
-      trace.load_from(pc, kTraceDepth, context, info->si_addr);
-    } else {
-      trace.load_here(kTraceDepth, context, info->si_addr);
-    }
-    std::string reason = "fatal signal ";
-    reason += name;
-    report(reason, {}, trace);
+    FixedText reason;
+    reason << "fatal signal " << name;
+    Report report(reason.view(), {});
+    report.info = info;
+    report.context = context;
+    run_bounded_child(ForkKind::InHandler, kReportWait, report);
   }
-  ::raise(number);
+  end_by_signal(number);
 }
 
 std::int64_t monotonic_ns() {
@@ -195,7 +271,10 @@ void on_termination_signal(int number) {
   if (termination.compare_exchange_strong(none, number) ||
       now - first_termination_at.load() < kRepeatGraceNs)
     return;
-  tui::restore_terminal_from_signal();
+  if (auto way_back = tui::seize_terminal_from_signal()) {
+    auto write_way_back = [&way_back] { write_all(way_back->fd, way_back->bytes); };
+    run_bounded_child(ForkKind::InHandler, kWayBackWait, write_way_back);
+  }
   ::signal(number, SIG_DFL);
   ::raise(number);  // delivered, by the default action, once the handler returns
 }
@@ -219,7 +298,7 @@ std::expected<void, IoError> install_crash_handler() {
   }
   struct sigaction action {};
   action.sa_sigaction = on_signal;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
   for (const auto& s : kFatalSignals) {
     if (::sigaction(s.number, &action, nullptr) != 0) {

@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -379,18 +380,23 @@ class RunUi : public testing::Test {
     return pid;
   }
 
+  // AddressSanitizer gives each thread a small signal stack of its own, too
+  // small for reading the trace's symbols: a crashing thread gets the main
+  // thread's size, for as long as it keeps the result.
+  static std::vector<char> main_sized_signal_stack() {
+    std::vector<char> signal_stack(1 << 20);
+    const stack_t stack{signal_stack.data(), 0, signal_stack.size()};
+    sigaltstack(&stack, nullptr);
+    return signal_stack;
+  }
+
   // Runs the loop as main does while `crash` runs on a thread of its own a
   // moment after the start; for a death test.
   void run_ui_while(void (*crash)()) {
     if (!shell::install_crash_handler())
       std::_Exit(3);
     std::thread([crash] {
-      // AddressSanitizer gives each thread a small signal stack of its own,
-      // too small for reading the trace's symbols: this one gets the main
-      // thread's size.
-      std::vector<char> signal_stack(1 << 20);
-      const stack_t stack{signal_stack.data(), 0, signal_stack.size()};
-      sigaltstack(&stack, nullptr);
+      const auto signal_stack = main_sized_signal_stack();
       std::this_thread::sleep_for(100ms);
       crash();
     }).detach();
@@ -417,6 +423,43 @@ class RunUi : public testing::Test {
     ASSERT_TRUE(status) << "the process did not end";
     EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == number) << *status;
     expect_modes_given_back();
+  }
+
+  // What the terminal shows from now until `text` has come (or 10 s have
+  // passed): the pty hands a process's last bytes on a moment after it ended.
+  std::string output_until(std::string_view text) const {
+    std::string written;
+    pollfd ready{master_, POLLIN, 0};
+    char chunk[4096];
+    while (written.find(text) == std::string::npos && poll(&ready, 1, 10000) == 1) {
+      const ssize_t n = read(master_, chunk, sizeof chunk);
+      if (n <= 0)
+        break;
+      written.append(chunk, static_cast<std::size_t>(n));
+    }
+    return written;
+  }
+
+  // A child that crashes by SIGSEGV, its report going to the terminal, once
+  // the terminal has stopped reading; returns 300 ms after the crash, while
+  // the report waits.
+  pid_t crash_on_a_stalled_terminal() {
+    int crashing[2];
+    if (pipe(crashing) != 0)
+      return -1;
+    const pid_t pid = in_child([this, &crashing] {
+      dup2(fileno(out_.get()), STDERR_FILENO);
+      stop_reading();
+      if (write(crashing[1], "c", 1) != 1)
+        std::_Exit(5);
+      std::raise(SIGSEGV);
+    });
+    close(crashing[1]);
+    char seen = 0;
+    EXPECT_EQ(read(crashing[0], &seen, 1), 1);
+    close(crashing[0]);
+    std::this_thread::sleep_for(300ms);
+    return pid;
   }
 
   // The terminal's line modes are as the shell had them.
@@ -490,16 +533,7 @@ TEST_F(RunUi, ALaterRepeatOfATerminationSignalEndsTheProcessWithTheTerminalBack)
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
   expect_modes_given_back();
-  // The pty hands the child's last bytes on a moment after it ended.
-  std::string written;
-  pollfd ready{master_, POLLIN, 0};
-  char chunk[4096];
-  while (written.find("\x1b[?1049l") == std::string::npos && poll(&ready, 1, 5000) == 1) {
-    const ssize_t n = read(master_, chunk, sizeof chunk);
-    if (n <= 0)
-      break;
-    written.append(chunk, static_cast<std::size_t>(n));
-  }
+  const std::string written = output_until("\x1b[?1049l");
   EXPECT_THAT(written, testing::HasSubstr("\x1b[?1049l"));
   EXPECT_THAT(written, testing::HasSubstr("\x1b[?25h"));
 }
@@ -541,6 +575,85 @@ TEST_F(RunUi, ACrashOnATerminalThatStoppedReadingEndsByItsSignal) {
     std::raise(SIGSEGV);
   });
   expect_ended_by(pid, SIGSEGV, 15s);
+}
+
+// The crash holds the allocator's lock (glibc aborts on a double free with
+// its arena locked once a second thread runs): the report's child hangs on
+// it, and the process still ends by the crash's signal, the message and the
+// way back to the normal screen written.
+TEST_F(RunUi, ACrashInsideTheAllocatorEndsByItsSignalWithTheTerminalBack) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' allocators catch a double free themselves";
+#endif
+  const pid_t pid = in_child([this] {
+    dup2(fileno(out_.get()), STDERR_FILENO);
+    std::thread([] { pause(); }).detach();
+    char* volatile block = static_cast<char*>(std::malloc(2000));  // not cached per thread
+    void* volatile after = std::malloc(100);
+    std::free(block);
+    std::free(block);
+    std::free(after);
+  });
+  const std::string written = output_until("fatal signal SIGABRT");
+  expect_ended_by(pid, SIGABRT, 15s);
+  EXPECT_THAT(written, testing::HasSubstr("\x1b[?1049l"));
+  EXPECT_THAT(written, testing::HasSubstr("Message:  fatal signal SIGABRT"));
+}
+
+// The crashing process never touches the terminal's file status flags, which
+// the shell shares: killed while its report waits on a terminal that stopped
+// reading, it leaves them as they were.
+TEST_F(RunUi, AReportKilledWhileTheTerminalIsStalledLeavesItsFlags) {
+  const int flags = fcntl(fileno(out_.get()), F_GETFL);
+  const pid_t pid = crash_on_a_stalled_terminal();
+  ASSERT_GT(pid, 0);
+  kill(pid, SIGKILL);
+  expect_ended_by(pid, SIGKILL, 5s);
+  EXPECT_EQ(fcntl(fileno(out_.get()), F_GETFL), flags);
+}
+
+// A terminal that was only behind: once it reads again, within the report's
+// wait, the way back to the normal screen comes first, then the report.
+TEST_F(RunUi, ATerminalThatResumesReadingGetsTheWayBackBeforeTheReport) {
+  const pid_t pid = crash_on_a_stalled_terminal();
+  ASSERT_GT(pid, 0);
+  const std::string written = output_until("Stack trace");
+  expect_ended_by(pid, SIGSEGV, 15s);
+  const auto way_back = written.find("\x1b[?1049l");
+  ASSERT_NE(way_back, std::string::npos);
+  EXPECT_LT(way_back, written.find("The application crashed."));
+}
+
+// The same crash signal on two threads at once: one whole report, and the
+// process ends by that signal.
+TEST_F(RunUi, TwoCrashesByOneSignalAtOnceGiveOneWholeReport) {
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  const pid_t pid = in_child([&report] {
+    dup2(report[1], STDERR_FILENO);
+    std::atomic<bool> go{false};
+    const auto crash = [&go] {
+      const auto signal_stack = main_sized_signal_stack();
+      while (!go) {
+      }
+      std::raise(SIGSEGV);
+    };
+    std::thread first(crash);
+    std::thread second(crash);
+    go = true;
+    first.join();
+    second.join();
+  });
+  close(report[1]);
+  std::string written;
+  char chunk[4096];
+  for (ssize_t n = 0; (n = read(report[0], chunk, sizeof chunk)) > 0;)
+    written.append(chunk, static_cast<std::size_t>(n));
+  close(report[0]);
+  expect_ended_by(pid, SIGSEGV, 15s);
+  EXPECT_THAT(written, testing::MatchesRegex(
+                           "\nThe application crashed\\.\n[^#]*in thread [0-9]+:\n.*#0 .*"));
+  EXPECT_EQ(written.find("The application crashed."), written.rfind("The application crashed."));
 }
 
 // A crash on another thread while the loop draws: the loop neither ends the

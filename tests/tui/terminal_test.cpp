@@ -376,20 +376,22 @@ TEST_F(TerminalOnPty, RestoreIsIdempotent) {
 }
 
 // A terminal of another user (after su) cannot be opened again by name: the
-// signal-safe way back writes through the description it holds, and leaves
-// that description's flags, which the shell shares, as they were.
+// signal-safe way back puts the modes back at once and names the descriptor
+// the program holds, once.
 TEST_F(TerminalOnPty, TheSignalSafeWayBackOnAnotherUsersTerminal) {
   ASSERT_EQ(fchmod(slave_, 0), 0);
   const pid_t pid = fork();
   if (pid == 0) {
     if (getuid() == 0 && setuid(65534) != 0)  // root opens any file
       std::_Exit(3);
-    const int flags = fcntl(fileno(out_), F_GETFL);
     Terminal& t = open();
     if (!t.draw([](Buffer& b, Rect a) { status_screen(b, a, "x"); }))
       std::_Exit(4);
-    restore_terminal_from_signal();
-    std::_Exit(fcntl(fileno(out_), F_GETFL) == flags ? 0 : 5);
+    const auto way_back = seize_terminal_from_signal();
+    if (!way_back || way_back->fd != fileno(out_) || seize_terminal_from_signal())
+      std::_Exit(5);
+    const auto n = write(way_back->fd, way_back->bytes.data(), way_back->bytes.size());
+    std::_Exit(n == static_cast<ssize_t>(way_back->bytes.size()) ? 0 : 6);
   }
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
