@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <system_error>
 
 #include <spdlog/common.h>
 #include <spdlog/details/periodic_worker.h>
@@ -180,8 +181,12 @@ class Backend {
       : spec_(std::move(spec)), sink_(std::make_shared<RecordFileSink>(file)) {
     for (std::string_view module : {kMain, kScan, kUi})
       loggers_.push_back(make_logger(module));
-    flusher_ = std::make_unique<spdlog::details::periodic_worker>([sink = sink_] { sink->flush(); },
-                                                                  std::chrono::seconds(1));
+    try {
+      flusher_ = std::make_unique<spdlog::details::periodic_worker>(
+          [sink = sink_] { sink->flush(); }, std::chrono::seconds(1));
+    } catch (const std::system_error& e) {  // no thread can be made (a process limit)
+      spdlog::throw_spdlog_ex("Failed starting the thread that flushes the log", e.code().value());
+    }
   }
 
   // Stops the flusher, then writes out what is buffered; the file closes with the sink.

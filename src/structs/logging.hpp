@@ -41,7 +41,8 @@ std::expected<LogSpec, LogInitError> parse_log_spec(std::string_view text);
 
 // Starts logging to `file` (emptied when it exists), buffered and flushed
 // every second by a background thread. LogInitError for an invalid spec, a
-// file that cannot be opened, or a logger that is already running.
+// file that cannot be opened, a thread that cannot be made (the file is then
+// closed again), or a logger that is already running.
 std::expected<void, LogInitError> start(const std::filesystem::path& file,
                                         std::string_view spec = kLogSpec);
 // Writes the buffered records and closes the file. Safe to call twice.

@@ -173,16 +173,13 @@ std::vector<std::pair<int, KeyCode>> modified_arrows() {
 // control strings OSC, DCS, APC, PM and SOS.
 constexpr std::wstring_view kIntroducers = L"[O]P_^X";
 constexpr std::wstring_view kStringIntroducers = kIntroducers.substr(2);
-// Far longer than any reply a terminal gives; bounds what input that never
-// pauses (a paste, another program's output) a string can swallow.
-constexpr int kMaxStringBytes = 4096;
 
-// The rest of a control string, read up to ST (ESC \), an OSC also up to BEL;
-// a pause or kMaxStringBytes ends it too, so Alt+] followed by typed letters
+// The rest of a control string, read up to ST (ESC \), an OSC also up to BEL,
+// however long it is; a pause ends it too, so Alt+] followed by typed letters
 // loses none of them.
 Key rest_of_string(wint_t introducer) {
   int previous = 0;
-  for (int n = 0; n < kMaxStringBytes; ++n) {
+  for (;;) {
     const int byte = wgetch(stdscr);
     if (byte == ERR || (previous == 0x1B && byte == '\\') || (introducer == L']' && byte == 0x07))
       break;

@@ -72,7 +72,7 @@ class Terminal {
   // key. Any other key is Other, and so is any other escape sequence, read
   // whole (mouse reports included), and any control string (OSC, DCS, APC, PM,
   // SOS: a terminal's late reply), read up to ST, an OSC also up to BEL, or
-  // to a pause of the escape delay or 4 KiB, whichever comes first, so that
+  // to a pause of the escape delay, whichever comes first, so that
   // its letters never act and keys typed after Alt+] still count. Fails when
   // the input has ended: end of file, or a terminal that hung up or closed.
   std::expected<std::optional<Key>, TerminalError> read_key(std::chrono::milliseconds timeout);

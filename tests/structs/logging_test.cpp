@@ -2,12 +2,16 @@
 // file with its one-second flusher, records from two threads, and whole
 // records under a file-size limit.
 
+#include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <set>
 #include <sstream>
@@ -133,6 +137,42 @@ TEST_F(LogFile, StartFailures) {
 
   write_file(dir_ / "plain", "");
   EXPECT_FALSE(start(dir_ / "plain" / "kestrel.log"));
+
+  // Without a thread for the flusher, in a child that may make none (root is
+  // not bound by that limit, so as root the child becomes nobody): the start
+  // fails, the file is closed again, and a later start works.
+  ::chmod(dir_.path().c_str(), 0777);
+  const auto without_threads = [&] {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+      return false;
+    rlimit threads{};
+    ::getrlimit(RLIMIT_NPROC, &threads);
+    const rlimit none{0, threads.rlim_max};
+    pthread_t thread;
+    if (::setrlimit(RLIMIT_NPROC, &none) != 0 ||
+        ::pthread_create(
+            &thread, nullptr, [](void*) -> void* { return nullptr; }, nullptr) != EAGAIN)
+      return false;
+    const int lowest_free = ::open("/dev/null", O_RDONLY);
+    ::close(lowest_free);
+    auto no_thread = start(file());
+    EXPECT_THAT(no_thread ? "" : no_thread.error().display(), HasSubstr("thread"));
+    EXPECT_EQ(::open("/dev/null", O_RDONLY), lowest_free);
+    if (::setrlimit(RLIMIT_NPROC, &threads) != 0 || !start(file()))
+      return false;
+    info(kMain, "after all");
+    shutdown();
+    EXPECT_EQ(read_file(file()), "INFO [kestrel] after all\n");
+    return !HasFailure();
+  };
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::alarm(5);
+    ::_exit(without_threads() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
   ASSERT_TRUE(start(file()));
   EXPECT_FALSE(start(dir_ / "second.log"));

@@ -256,6 +256,9 @@ TEST_F(TerminalOnPty, ControlStringsAreOneKey) {
     EXPECT_EQ(t.read_key(500ms), Key::character(U'j'));
     EXPECT_EQ(key("\x1b]ljob\x1b\\k"), Key{KeyCode::Other});
     EXPECT_EQ(t.read_key(500ms), Key::character(U'k'));
+    // However long it is, as a clipboard reply may be.
+    EXPECT_EQ(key("\x1b]52;c;" + std::string(6000, 'q') + "\x07j"), Key{KeyCode::Other});
+    EXPECT_EQ(t.read_key(500ms), Key::character(U'j'));
     EXPECT_EQ(key("\x1bP1$r0m\x1b\\"), Key{KeyCode::Other});    // DCS
     EXPECT_EQ(key("\x1b_Gi=1;OK\x1b\\"), Key{KeyCode::Other});  // APC
     EXPECT_EQ(key("\x1b^q\x07q\x1b\\"), Key{KeyCode::Other});   // PM, BEL inside
