@@ -1,5 +1,7 @@
 """An instrument that keeps the scan waiting, stalled or slow: the screen keeps
-drawing, and q ends the program at once."""
+drawing, and q ends the program at once, while the scan still waits. Each
+step waits for what the screen shows, not for a time, so that a loaded
+machine changes only how long the tests take."""
 
 import time
 import unittest
@@ -11,13 +13,42 @@ from harness import SCAN_TIMEOUT, whole_frame
 SET_UP_PROGRESS = 22
 
 
+def block_arriving(s, screen):
+    """The filled cells of the gauge once it shows the block's own progress
+    (above what the set-up left), else None."""
+    gauge = s.gauge()
+    if gauge is None or "Starting scan..." not in screen:
+        return None
+    return gauge[0] if gauge[0] > gauge[1] * SET_UP_PROGRESS // 100 else None
+
+
 class Waiting(FaultTestCase):
+    def follow_gauge(self, s, rises):
+        """Follows the gauge while the block arrives until it has risen
+        `rises` times; it must never go back, and the block must not end
+        first."""
+        seen = []
+        deadline = time.monotonic() + SCAN_TIMEOUT
+        while len(set(seen)) <= rises:
+            self.assertLess(time.monotonic(), deadline, f"the gauge hardly moved: {seen}")
+            screen = s.screen()
+            self.assertNotIn(RESULTS, screen, f"the block ended first: {seen}")
+            filled = block_arriving(s, screen)
+            if filled is not None:
+                self.assertGreaterEqual(filled, max(seen, default=0), f"the gauge went back: {seen}")
+                seen.append(filled)
+            time.sleep(0.05)
+
+    def wait_block_arriving(self, s):
+        s.simulator.wait_command("scanraw")
+        s.wait_for(lambda screen: block_arriving(s, screen) is not None, timeout=SCAN_TIMEOUT,
+                   what="the gauge moved by the block")
+
     def test_a_block_that_stalls_without_its_prompt(self):
         # 199 bytes after the "{", in pieces, then silence on a live line: the
         # scan waits one read time-out (3 s) and the screen keeps drawing.
         s = self.start_scan("--chunk", "16", "--pause-ms", "20", "--stall-after", "200")
-        s.simulator.wait_command("scanraw")
-        time.sleep(0.5)  # the 200 bytes are in, the time-out runs
+        self.wait_block_arriving(s)
         s.resize(100, 30)
         # Drawn from the top down, the new frame is whole once the bottom of
         # its last box, the instrument's, is there.
@@ -35,41 +66,24 @@ class Waiting(FaultTestCase):
 
     def test_q_quits_at_once_while_the_block_stalls(self):
         s = self.start_scan("--stall-after", "200")
-        s.simulator.wait_command("scanraw")
-        time.sleep(0.3)
-        self.assertIn("Starting scan...", s.screen())
+        self.wait_block_arriving(s)
         self.assert_quits_at_once(s)
-        # The block was never finished reading: no file.
+        # The block was never finished reading (its time-out would have left
+        # an empty file): the program did not wait for the scan.
         self.assertEqual(self.csv_files(s), [])
 
     def test_a_slow_block_moves_the_gauge_and_redraws_on_a_resize(self):
-        # 16-byte pieces 100 ms apart: about 2 s for the block.
-        s = self.start_scan("--chunk", "16", "--pause-ms", "100")
+        # 16-byte pieces 200 ms apart: about 4 s for the block, each piece a
+        # step of the gauge.
+        s = self.start_scan("--chunk", "16", "--pause-ms", "200")
         s.simulator.wait_command("scanraw")
-        filled = []
-        resized = False
-        deadline = time.monotonic() + SCAN_TIMEOUT
-        while time.monotonic() < deadline:
-            screen = s.screen()
-            if RESULTS in screen:
-                break
-            gauge = s.gauge()
-            # The set-up leaves the gauge at 22 %, and the block's first read
-            # takes it back to 20 %: only the block's own rise is followed.
-            if (gauge is not None and "Starting scan..." in screen
-                    and gauge[0] > gauge[1] * SET_UP_PROGRESS // 100):
-                filled.append(gauge[0])
-            if len(filled) == 5 and not resized:
-                # Halfway through the block: a new size is drawn at once, and
-                # the gauge goes on from there.
-                s.resize(100, 30)
-                s.wait_for(whole_frame(100, 30, "Starting scan..."),
-                           what="the Scanning screen redrawn at 100x30")
-                resized, filled = True, []
-            time.sleep(0.05)
-        self.assertTrue(resized, "the block ended before the resize")
-        self.assertEqual(filled, sorted(filled), "the gauge went back")
-        self.assertGreaterEqual(len(set(filled)), 3, f"the gauge hardly moved: {filled}")
+        self.follow_gauge(s, rises=2)
+        # Part way through the block: a new size is drawn at once, and the
+        # gauge goes on from there.
+        s.resize(100, 30)
+        s.wait_for(whole_frame(100, 30, "Starting scan..."),
+                   what="the Scanning screen redrawn at 100x30")
+        self.follow_gauge(s, rises=1)
         s.resize(80, 24)
         # The whole Results frame at the size given back, its summary on top.
         s.wait_for(lambda screen: RESULTS in screen and SUMMARY in screen,
@@ -79,10 +93,9 @@ class Waiting(FaultTestCase):
 
     def test_q_quits_at_once_while_the_block_is_slow(self):
         s = self.start_scan("--chunk", "16", "--pause-ms", "200")
-        s.simulator.wait_command("scanraw")
-        time.sleep(0.5)
-        self.assertIn("Starting scan...", s.screen())
+        self.wait_block_arriving(s)
         self.assert_quits_at_once(s)
+        # About 4 s of block were left: the program did not wait for the scan.
         self.assertEqual(self.csv_files(s), [])
 
 
