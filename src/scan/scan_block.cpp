@@ -25,6 +25,11 @@ constexpr std::uint8_t kBlockStart = '{';
 constexpr std::uint8_t kBlockEnd = '}';
 constexpr std::uint8_t kRecordMarker = 'x';
 constexpr std::size_t kRecordSize = 3;
+// Room past the expected length for the echo, the prompt and stray bytes.
+constexpr std::uint64_t kBlockMargin = 64 * 1024;
+// The expected length counted at most: ten times the largest block the
+// Parameters screen asks for, as config.toml may hold any points count.
+constexpr std::uint64_t kMaxExpectedBlock = 32 * 1024 * 1024;
 
 // The CSV file behind a write buffer of 8192 bytes. close() writes out what
 // is still buffered and reports a failure; on a failure path the destructor
@@ -139,13 +144,15 @@ std::vector<std::uint8_t> read_scan_block(serial::SerialPort& port, std::uint64_
   std::array<std::uint8_t, 64> chunk{};
   std::vector<std::uint8_t> received;
   const std::uint64_t expected = expected_block_length(points);
+  const std::uint64_t cap = std::min(expected, kMaxExpectedBlock) + kBlockMargin;
   for (;;) {
     const auto n = port.read(chunk);
     if (!n)
       return received;  // silence or a failed read ends the block
     const std::uint64_t value = block_progress(received.size(), expected);
     progress.with_lock([value](std::uint64_t& p) { p = value; });
-    if (finder.append_until_prompt(received, std::span(chunk).first(*n)))
+    // The cap ends a prompt-less flood the way silence would.
+    if (finder.append_until_prompt(received, std::span(chunk).first(*n)) || received.size() > cap)
       return received;
   }
 }

@@ -30,7 +30,8 @@ std::uint64_t expected_block_length(std::uint64_t points);
 // `expected` bytes in: rises from 20 to at most 99.
 std::uint64_t block_progress(std::uint64_t received, std::uint64_t expected);
 
-// Reads the block up to the prompt (or until a read fails or times out) in
+// Reads the block up to the prompt (or until a read fails or times out, or
+// until it passes its expected length, counted up to 32 MiB, by 64 KiB) in
 // 64-byte chunks, storing the progress in `progress` before each chunk counts.
 std::vector<std::uint8_t> read_scan_block(serial::SerialPort& port, std::uint64_t points,
                                           const SharedCell<std::uint64_t>& progress);
