@@ -11,6 +11,11 @@ namespace kestrel {
 
 namespace {
 
+// Bytes after which an answer is cut: far above any real one (version and
+// info take under 1 KiB), so a device that never sends the prompt cannot fill
+// the memory.
+constexpr std::size_t kMaxReplyLength = std::size_t{1} << 20;
+
 const std::uint8_t* prompt_begin() {
   return reinterpret_cast<const std::uint8_t*>(reply_prompt.data());
 }
@@ -64,7 +69,9 @@ std::vector<std::uint8_t> read_reply(serial::SerialPort& port) {
     const auto n = port.read(chunk);
     if (!n)
       return reply;  // silence or a failed read ends the answer
-    if (finder.append_until_prompt(reply, std::span(chunk).first(*n)))
+    // The cap ends a prompt-less flood the way silence would.
+    if (finder.append_until_prompt(reply, std::span(chunk).first(*n)) ||
+        reply.size() > kMaxReplyLength)
       return reply;
   }
 }

@@ -44,7 +44,8 @@ const PromptFinder& reply_end_finder();
 std::expected<void, AppError> write_command(serial::SerialPort& port, std::string_view command);
 
 // Collects one answer: everything before the prompt, or everything received
-// until a read fails or times out. A failed read is not an error.
+// until a read fails or times out, or until more than 1 MiB is in (a device
+// that never sends the prompt). A failed read is not an error.
 std::vector<std::uint8_t> read_reply(serial::SerialPort& port);
 
 // Writes `command`, waits `wait`, reads the answer, pauses (ScanPacing's

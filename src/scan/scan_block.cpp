@@ -25,6 +25,11 @@ constexpr std::uint8_t kBlockStart = '{';
 constexpr std::uint8_t kBlockEnd = '}';
 constexpr std::uint8_t kRecordMarker = 'x';
 constexpr std::size_t kRecordSize = 3;
+// Room past the expected length for the echo, the prompt and stray bytes.
+constexpr std::uint64_t kBlockMargin = 64 * 1024;
+// The expected length counted at most: ten times the largest block the
+// Parameters screen asks for, as config.toml may hold any points count.
+constexpr std::uint64_t kMaxExpectedBlock = 32 * 1024 * 1024;
 
 // The CSV file behind a write buffer of 8192 bytes. close() writes out what
 // is still buffered and reports a failure; on a failure path the destructor
@@ -33,8 +38,10 @@ class CsvFile {
  public:
   static constexpr std::size_t kBufferSize = 8192;
 
+  // Creates the file only where none exists, so another scan's file, a FIFO
+  // or a link is never opened; an existing name is AlreadyExists (EEXIST).
   static std::expected<CsvFile, IoError> create(const std::string& name) {
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
       return std::unexpected(IoError::from_errno(errno));
     return CsvFile(fd);
@@ -97,6 +104,18 @@ void append_decimal(std::string& out, std::uint64_t v) {
   out.append(digits.data(), end);
 }
 
+// Creates the CSV file of `now` under the first free name of
+// csv_file_name(now, 1), (now, 2), ... and sets `name` to it.
+std::expected<CsvFile, IoError> create_csv_file(std::chrono::system_clock::time_point now,
+                                                std::string& name) {
+  for (unsigned copy = 1;; ++copy) {
+    name = csv_file_name(now, copy);
+    auto file = CsvFile::create(name);
+    if (file || file.error().os_code() != EEXIST || copy == kCsvNameTries)
+      return file;
+  }
+}
+
 AppError parse_end(std::string text) {
   return AppError(app_error::ParseEnd{std::move(text)});
 }
@@ -125,20 +144,24 @@ std::vector<std::uint8_t> read_scan_block(serial::SerialPort& port, std::uint64_
   std::array<std::uint8_t, 64> chunk{};
   std::vector<std::uint8_t> received;
   const std::uint64_t expected = expected_block_length(points);
+  const std::uint64_t cap = std::min(expected, kMaxExpectedBlock) + kBlockMargin;
   for (;;) {
     const auto n = port.read(chunk);
     if (!n)
       return received;  // silence or a failed read ends the block
     const std::uint64_t value = block_progress(received.size(), expected);
     progress.with_lock([value](std::uint64_t& p) { p = value; });
-    if (finder.append_until_prompt(received, std::span(chunk).first(*n)))
+    // The cap ends a prompt-less flood the way silence would.
+    if (finder.append_until_prompt(received, std::span(chunk).first(*n)) || received.size() > cap)
       return received;
   }
 }
 
-std::string csv_file_name(std::chrono::system_clock::time_point now) {
-  return fmt::format("scan_{:%Y%m%d %H_%M_%S}.csv",
-                     fmt::localtime(std::chrono::system_clock::to_time_t(now)));
+std::string csv_file_name(std::chrono::system_clock::time_point now, unsigned copy) {
+  const auto local = fmt::localtime(std::chrono::system_clock::to_time_t(now));
+  if (copy < 2)
+    return fmt::format("scan_{:%Y%m%d %H_%M_%S}.csv", local);
+  return fmt::format("scan_{:%Y%m%d %H_%M_%S}-{}.csv", local, copy);
 }
 
 double level_dbm(std::uint16_t code) {
@@ -151,8 +174,8 @@ std::expected<DecodedScan, AppError> decode_scan_block(std::span<const std::uint
   // Unsigned wrapping is intended: points 0 gives the largest divisor,
   // points 1 a zero divisor and so an infinite or NaN step.
   const double step = static_cast<double>(stop - start) / static_cast<double>(points - 1);
-  DecodedScan scan{csv_file_name(std::chrono::system_clock::now()), {}};
-  auto file = CsvFile::create(scan.file_name);
+  DecodedScan scan;
+  auto file = create_csv_file(std::chrono::system_clock::now(), scan.file_name);
   if (!file)
     return std::unexpected(AppError(app_error::OpenOutput{std::move(file.error())}));
   // A hand-edited points count may be absurd: reserve no more than the block can hold.

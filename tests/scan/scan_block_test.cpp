@@ -6,9 +6,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdint>
@@ -174,23 +178,44 @@ TEST_F(DecodeScanBlock, LevelsAndOddPointCounts) {
   }
 }
 
-TEST_F(DecodeScanBlock, EmptiesAnExistingFileAndReportsOneThatCannotBeCreated) {
-  // The file is named after the current second: fill the file of the last
-  // decode's name and decode again, until both decodes fall in one second.
-  std::string name;
-  for (;;) {
-    auto scan = decode_scan_block(block(codes(1)), 0, 0, 101);
-    ASSERT_TRUE(scan.has_value());
-    if (scan->file_name == name)
-      break;
-    name = scan->file_name;
-    std::ofstream(name) << "old content, longer than the new\n";
+TEST_F(DecodeScanBlock, TakesTheNextFreeNameAndReportsAFileThatCannotBeCreated) {
+  // The file is named after the current second. In this second and the next
+  // few, the name is a FIFO (held open for reading, so that a write would not
+  // block) and the name with "-2" an older scan's file.
+  const auto now = std::chrono::system_clock::now();
+  constexpr int kSeconds = 5;
+  std::vector<int> readers;
+  for (int s = 0; s < kSeconds; ++s) {
+    const auto second = now + std::chrono::seconds(s);
+    ASSERT_EQ(::mkfifo(csv_file_name(second).c_str(), 0644), 0);
+    readers.push_back(::open(csv_file_name(second).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    std::ofstream(csv_file_name(second, 2)) << "older scan\n";
   }
-  EXPECT_EQ(read_file(dir_ / name), "0,-87.40625\n");
+  auto scan = decode_scan_block(block(codes(1)), 0, 0, 101);
+  ASSERT_TRUE(scan.has_value());
+  ASSERT_THAT(scan->file_name,
+              ::testing::MatchesRegex("scan_[0-9]{8} [0-9]{2}_[0-9]{2}_[0-9]{2}-3\\.csv"));
+  EXPECT_EQ(read_file(dir_ / scan->file_name), "0,-87.40625\n");
+  for (int s = 0; s < kSeconds; ++s) {
+    char byte = 0;
+    EXPECT_EQ(::read(readers[s], &byte, 1), 0) << "no byte went into the FIFO";
+    ::close(readers[s]);
+    EXPECT_EQ(read_file(csv_file_name(now + std::chrono::seconds(s), 2)), "older scan\n");
+  }
+
+  // Every name tried is taken.
+  for (int s = 0; s < kSeconds; ++s) {
+    for (unsigned copy = 3; copy <= kCsvNameTries; ++copy)
+      std::ofstream(csv_file_name(now + std::chrono::seconds(s), copy), std::ios::app);
+  }
+  scan = decode_scan_block(block(codes(1)), 0, 0, 101);
+  ASSERT_FALSE(scan.has_value());
+  ASSERT_TRUE(scan.error().is<app_error::OpenOutput>());
+  EXPECT_EQ(scan.error().get<app_error::OpenOutput>()->error.os_code(), EEXIST);
 
   // No file can be created in a working directory that was removed.
   std::filesystem::remove_all(dir_);
-  const auto scan = decode_scan_block(block(codes(1)), 0, 0, 101);
+  scan = decode_scan_block(block(codes(1)), 0, 0, 101);
   ASSERT_FALSE(scan.has_value());
   EXPECT_TRUE(scan.error().is<app_error::OpenOutput>());
 }

@@ -9,16 +9,19 @@
 
 #include <chrono>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
+#include "scan/command.hpp"
 #include "scan/pacing.hpp"
 #include "scan/scan.hpp"
 #include "scan/scan_block.hpp"
 #include "scan/scan_thread.hpp"
 #include "scan_test_support.hpp"
+#include "serial/serial_port.hpp"
 #include "sim/simulator.hpp"
 #include "structs/number_format.hpp"
 
@@ -269,6 +272,52 @@ TEST_F(ScanDialogue, BlockFailuresLeaveTheirCellsAndTheCsvFile) {
     EXPECT_EQ(static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n')), c.csv_lines);
     for (const auto& file : csv_files())
       std::filesystem::remove(dir_ / file);
+  }
+}
+
+// A device that sends on and on without its prompt: a read stops once past
+// its cap, as at a silence, and the scan fails on what was read. The floods
+// are far longer than the caps but end, so that reads without caps end too.
+TEST_F(ScanDialogue, AFloodWithoutThePromptIsCutAtTheCap) {
+  constexpr std::size_t kFlood = 64 << 20;
+  struct Case {
+    std::string command;
+    std::string_view error;
+  };
+  // The block read after a flood that began at "version" holds no "{".
+  for (const Case& c : {Case{"version", "ParseBeggining"}, Case{"scanraw", "ParseEnd"}}) {
+    sim::Simulator sim({.flood_after = c.command, .flood_length = kFlood});
+    const ConnectionInfo info = record(sim.port_name());
+    scan(info);
+    expect_failure(info, c.error);
+    EXPECT_EQ(only_csv(), "");
+    for (const auto& file : csv_files())
+      std::filesystem::remove(dir_ / file);
+  }
+
+  // What each read keeps: its cap and at most one chunk more.
+  const auto flooded_port = [](const sim::Simulator& sim, std::string_view command) {
+    auto port = serial::SerialPort::open(sim.port_name(), 115200, kFast.read_timeout);
+    EXPECT_TRUE(port && write_command(*port, command));
+    return std::move(port).value();
+  };
+  {
+    sim::Simulator sim({.flood_after = "version", .flood_length = kFlood});
+    auto port = flooded_port(sim, "version\r");
+    const std::size_t kept = read_reply(port).size();
+    EXPECT_GT(kept, 1u << 20);
+    EXPECT_LE(kept, (1u << 20) + 256);
+  }
+  // The expected length plus 64 KiB, the expected length counted up to
+  // 32 MiB for a points count that no scan asks for.
+  for (const auto& [points, cap] :
+       {std::pair<std::uint64_t, std::size_t>{101, 309 + (64 << 10)},
+        {std::numeric_limits<std::uint64_t>::max(), (32 << 20) + (64 << 10)}}) {
+    sim::Simulator sim({.flood_after = "scanraw", .flood_length = kFlood});
+    auto port = flooded_port(sim, "scanraw 240000000 960000000 101\r");
+    const std::size_t kept = read_scan_block(port, points, ConnectionInfo{}.progress_cell()).size();
+    EXPECT_GT(kept, cap) << points;
+    EXPECT_LE(kept, cap + 64) << points;
   }
 }
 

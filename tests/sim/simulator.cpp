@@ -218,6 +218,10 @@ void Simulator::answer(const std::string& command) {
     return;
   }
   const std::string echo = behaviour_.garbage + (behaviour_.echo ? command + "\r\n" : "");
+  if (!word.empty() && word == behaviour_.flood_after) {
+    flood(echo + (word == "scanraw" ? "{" : ""));
+    return;
+  }
   std::uint64_t start = 0, stop = 0, points = 0;
   if (word == "scanraw" && words.size() == 4 && parse_u64(words[1], start) &&
       parse_u64(words[2], stop) && parse_u64(words[3], points) && points <= kMaxPoints) {
@@ -272,6 +276,22 @@ void Simulator::send_block(const std::string& echo, std::size_t points) {
     changed_.notify_all();
   } else {
     send_answer("");
+  }
+}
+
+void Simulator::flood(const std::string& head) {
+  // The records of a block, sent over and over.
+  const auto block = scan_block(1000);
+  const std::string_view records(reinterpret_cast<const char*>(block.data()) + 1, block.size() - 2);
+  if (!send(head)) {
+    return;
+  }
+  for (std::size_t left = behaviour_.flood_length; left > 0;) {
+    const std::string_view piece = records.substr(0, std::min(left, records.size()));
+    if (!send(piece)) {
+      return;
+    }
+    left -= piece.size();
   }
 }
 

@@ -18,7 +18,8 @@
 // Every command is recorded, without its carriage return, in arrival order.
 // Faults on request (Behaviour): garbage before every echo, every answer sent
 // twice, a block cut short with the line left up but silent, a hang-up in the
-// middle of the block or after a number of commands, a block in slow pieces.
+// middle of the block or after a number of commands, a block in slow pieces,
+// a flood of records that never ends in a prompt.
 // A reply that nobody takes for 5 s (the program quit in the middle of a
 // block) is dropped with the port's unread input, so the next session starts
 // clean.
@@ -27,6 +28,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -86,6 +88,12 @@ struct Behaviour {
   // answered and the answers read, so that the program's next write fails.
   std::optional<std::size_t> hang_up_after_commands{};
 
+  // The answer to this command (its first word) is its echo, for "scanraw"
+  // the block's "{", then records, `flood_length` bytes of them (without end
+  // by default), and no prompt; no command is read meanwhile.
+  std::string flood_after{};
+  std::size_t flood_length = std::numeric_limits<std::size_t>::max();
+
   // Bytes sent before the echo of every answer, the block's included.
   std::string garbage{};
   // Every answer is sent a second time, `twice_pause` after the first.
@@ -131,6 +139,7 @@ class Simulator {
   bool send(std::string_view bytes);
   bool send_answer(const std::string& text);  // text, then the prompt
   void send_block(const std::string& echo, std::size_t points);
+  void flood(const std::string& head);
   void wait_drained();
   void hang_up();
   bool pause(std::chrono::milliseconds duration);

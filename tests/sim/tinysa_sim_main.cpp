@@ -38,6 +38,7 @@ constexpr std::string_view kUsage =
     "  --stall-after N        send N bytes of the block, then nothing, ever\n"
     "  --hang-up-after-commands N\n"
     "                         close the port once N commands are answered\n"
+    "  --flood-after WORD     answer WORD with records for ever, never a prompt\n"
     "  --garbage TEXT         send TEXT before every echo (escapes \\xHH \\r \\n \\\\)\n"
     "  --twice                send every answer twice\n"
     "  --twice-pause-ms M     pause M ms before the second copy (default 0)\n"
@@ -157,6 +158,8 @@ Options parse(int argc, char** argv) {
       if (b.hang_up_after_commands == 0u) {
         usage_error(arg + " needs a number of 1 or more");
       }
+    } else if (arg == "--flood-after") {
+      b.flood_after = value();
     } else if (arg == "--garbage") {
       b.garbage = unescape(arg, value());
     } else if (arg == "--twice") {
