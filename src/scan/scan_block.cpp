@@ -27,7 +27,7 @@ constexpr std::uint8_t kRecordMarker = 'x';
 constexpr std::size_t kRecordSize = 3;
 // Room past the expected length for the echo, the prompt and stray bytes.
 constexpr std::uint64_t kBlockMargin = 64 * 1024;
-// The expected length counted at most: ten times the largest block the
+// The expected length counted at most: over ten times the largest block the
 // Parameters screen asks for, as config.toml may hold any points count.
 constexpr std::uint64_t kMaxExpectedBlock = 32 * 1024 * 1024;
 
