@@ -80,14 +80,8 @@ constexpr std::array<int, 2> kIgnoredSignals{SIGXFSZ, SIGPIPE};
 
 constexpr std::size_t kTraceDepth = 64;
 
-// The longest a crash waits, in all, for its report to be written (a
-// terminal that stopped reading, a child stuck on a lock the crash held).
-// The sanitizers make reading the trace's symbols alone take about that long.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr std::chrono::milliseconds kReportWait{10000};
-#else
-constexpr std::chrono::milliseconds kReportWait{2000};
-#endif
+// How long a crash waits for its report, set at install.
+std::chrono::milliseconds report_wait = kReportWait;
 // The longest a late termination signal waits for the way back to the
 // normal screen, so that it still ends a stuck shut-down at once.
 constexpr std::chrono::milliseconds kWayBackWait{500};
@@ -217,7 +211,7 @@ struct Report {
 [[noreturn]] void report_and_exit(std::string_view reason, std::string_view location) {
   if (claim_crash()) {
     Report report(reason, location);
-    run_bounded_child(ForkKind::Plain, kReportWait, report);
+    run_bounded_child(ForkKind::Plain, report_wait, report);
   }
   std::_Exit(kCrashStatus);
 }
@@ -249,7 +243,7 @@ void on_signal(int number, siginfo_t* info, void* context) {
     Report report(reason.view(), {});
     report.info = info;
     report.context = context;
-    run_bounded_child(ForkKind::InHandler, kReportWait, report);
+    run_bounded_child(ForkKind::InHandler, report_wait, report);
   }
   end_by_signal(number);
 }
@@ -289,7 +283,8 @@ bool install_unless_ignored(int number, const struct sigaction& action) {
 
 }  // namespace
 
-std::expected<void, IoError> install_crash_handler() {
+std::expected<void, IoError> install_crash_handler(std::chrono::milliseconds wait) {
+  report_wait = wait;
   stack_t stack{};
   stack.ss_sp = signal_stack.data();
   stack.ss_size = signal_stack.size();

@@ -7,7 +7,7 @@
 // which the crash may have broken or another thread may be using, and a
 // crash report with a stack trace on standard error; off a signal it writes
 // out the log's buffered records too. The process waits for that child no
-// more than two seconds in all, whatever holds it (an output that takes no
+// more than kReportWait in all, whatever holds it (an output that takes no
 // bytes, a lock the crash held), and ends. While one thread reports, a crash
 // on another, by any signal, waits for that report to end the process; a
 // crash inside the report ends it at once. The other signals that would end
@@ -21,6 +21,7 @@
 // ignored, so writes past the file-size limit or into a closed pipe fail as
 // errors.
 
+#include <chrono>
 #include <expected>
 #include <source_location>
 #include <string_view>
@@ -33,9 +34,21 @@ namespace kestrel::shell {
 // the process by that signal instead.
 inline constexpr int kCrashStatus = 101;
 
+// The longest a crash waits, in all, for its report to be written (a
+// terminal that stopped reading, a report stuck on a lock the crash held).
+// The sanitizers make reading the trace's symbols alone take about that long.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr std::chrono::milliseconds kReportWait{10000};
+#else
+inline constexpr std::chrono::milliseconds kReportWait{2000};
+#endif
+
 // Installs the handlers; fails only when the system refuses one of them.
-// Termination signals that are ignored at that moment stay ignored.
-std::expected<void, IoError> install_crash_handler();
+// Termination signals that are ignored at that moment stay ignored. A crash
+// waits `report_wait` at most for its report (tests that read the whole
+// trace on a loaded machine give it longer).
+std::expected<void, IoError> install_crash_handler(
+    std::chrono::milliseconds report_wait = kReportWait);
 
 // The first termination signal received, or 0.
 int termination_signal() noexcept;
