@@ -137,7 +137,7 @@ void write_all(int fd, std::string_view bytes) {
 // What the report's child writes: the way back to the normal screen, the
 // message, then the trace, whose symbols it reads, and for a crash off a
 // signal the log's buffered records.
-struct Report {
+struct CrashReport {
   std::optional<tui::WayBack> way_back;
   FixedText message;
   // The crashing thread as the trace names it: its id, 0 for the main thread.
@@ -146,7 +146,7 @@ struct Report {
   siginfo_t* info = nullptr;
   void* context = nullptr;
 
-  Report(std::string_view reason, std::string_view location)
+  CrashReport(std::string_view reason, std::string_view location)
       : way_back(tui::seize_terminal_from_signal()) {
     message << "\nThe application crashed.\nMessage:  " << reason << "\n";
     if (!location.empty())
@@ -175,7 +175,8 @@ struct Report {
     } else {
       trace.load_here(kTraceDepth);
     }
-    // Read here, in the child, the trace would name the child's own thread.
+    // Printed from the resolved frames with the crashing thread's id: taken
+    // in the child, the trace itself names the child.
     backward::TraceResolver resolver;
     resolver.load_stacktrace(trace);
     std::vector<backward::ResolvedTrace> frames;
@@ -210,7 +211,7 @@ struct Report {
 // allocate whatever state the other threads left the allocator in.
 [[noreturn]] void report_and_exit(std::string_view reason, std::string_view location) {
   if (claim_crash()) {
-    Report report(reason, location);
+    CrashReport report(reason, location);
     run_bounded_child(ForkKind::Plain, report_wait, report);
   }
   std::_Exit(kCrashStatus);
@@ -240,7 +241,7 @@ void on_signal(int number, siginfo_t* info, void* context) {
     }
     FixedText reason;
     reason << "fatal signal " << name;
-    Report report(reason.view(), {});
+    CrashReport report(reason.view(), {});
     report.info = info;
     report.context = context;
     run_bounded_child(ForkKind::InHandler, report_wait, report);
