@@ -61,19 +61,25 @@ std::expected<void, AppError> write_command(serial::SerialPort& port, std::strin
   return {};
 }
 
-std::vector<std::uint8_t> read_reply(serial::SerialPort& port) {
+std::vector<std::uint8_t> read_until_prompt(
+    serial::SerialPort& port, std::span<std::uint8_t> chunk, std::uint64_t cap,
+    const std::function<void(std::uint64_t)>& before_chunk) {
   const PromptFinder& finder = reply_end_finder();
-  std::array<std::uint8_t, 256> chunk{};
-  std::vector<std::uint8_t> reply;
+  std::vector<std::uint8_t> received;
   for (;;) {
     const auto n = port.read(chunk);
     if (!n)
-      return reply;  // silence or a failed read ends the answer
-    // The cap ends a prompt-less flood the way silence would.
-    if (finder.append_until_prompt(reply, std::span(chunk).first(*n)) ||
-        reply.size() > kMaxReplyLength)
-      return reply;
+      return received;  // silence or a failed read ends the answer
+    if (before_chunk)
+      before_chunk(received.size());
+    if (finder.append_until_prompt(received, chunk.first(*n)) || received.size() > cap)
+      return received;
   }
+}
+
+std::vector<std::uint8_t> read_reply(serial::SerialPort& port) {
+  std::array<std::uint8_t, 256> chunk{};
+  return read_until_prompt(port, chunk, kMaxReplyLength);
 }
 
 std::expected<std::string, AppError> send_command(serial::SerialPort& port,

@@ -43,6 +43,15 @@ const PromptFinder& reply_end_finder();
 // A failed write is SendError.
 std::expected<void, AppError> write_command(serial::SerialPort& port, std::string_view command);
 
+// The reading loop of every answer: reads into `chunk` and collects what
+// comes before the prompt, until a read fails or times out (no error), or
+// until more than `cap` bytes are in, which ends a device that never sends
+// the prompt the way silence would. `before_chunk` gets the count received
+// before each chunk that arrives.
+std::vector<std::uint8_t> read_until_prompt(
+    serial::SerialPort& port, std::span<std::uint8_t> chunk, std::uint64_t cap,
+    const std::function<void(std::uint64_t)>& before_chunk = {});
+
 // Collects one answer: everything before the prompt, or everything received
 // until a read fails or times out, or until more than 1 MiB is in (a device
 // that never sends the prompt). A failed read is not an error.

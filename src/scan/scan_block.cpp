@@ -140,21 +140,13 @@ std::uint64_t block_progress(std::uint64_t received, std::uint64_t expected) {
 
 std::vector<std::uint8_t> read_scan_block(serial::SerialPort& port, std::uint64_t points,
                                           const SharedCell<std::uint64_t>& progress) {
-  const PromptFinder& finder = reply_end_finder();
   std::array<std::uint8_t, 64> chunk{};
-  std::vector<std::uint8_t> received;
   const std::uint64_t expected = expected_block_length(points);
-  const std::uint64_t cap = std::min(expected, kMaxExpectedBlock) + kBlockMargin;
-  for (;;) {
-    const auto n = port.read(chunk);
-    if (!n)
-      return received;  // silence or a failed read ends the block
-    const std::uint64_t value = block_progress(received.size(), expected);
-    progress.with_lock([value](std::uint64_t& p) { p = value; });
-    // The cap ends a prompt-less flood the way silence would.
-    if (finder.append_until_prompt(received, std::span(chunk).first(*n)) || received.size() > cap)
-      return received;
-  }
+  return read_until_prompt(port, chunk, std::min(expected, kMaxExpectedBlock) + kBlockMargin,
+                           [&](std::uint64_t received) {
+                             const std::uint64_t value = block_progress(received, expected);
+                             progress.with_lock([value](std::uint64_t& p) { p = value; });
+                           });
 }
 
 std::string csv_file_name(std::chrono::system_clock::time_point now, unsigned copy) {
