@@ -5,6 +5,7 @@
 #endif
 #include <langinfo.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -489,6 +490,12 @@ std::optional<WayBack> seize_terminal_from_signal() noexcept {
       return std::nullopt;
   } while (!g_mode.compare_exchange_weak(mode, Mode::Seized));
   ::tcsetattr(g_saved.fd, TCSANOW, &g_saved.modes);
+  // ncurses' stop handler would set raw mode and the alternate screen again
+  // when the job is resumed. It takes only the default action's place, so
+  // that comes back; an ignored SIGTSTP stays ignored.
+  struct sigaction stop {};
+  if (::sigaction(SIGTSTP, nullptr, &stop) == 0 && stop.sa_handler != SIG_IGN)
+    ::signal(SIGTSTP, SIG_DFL);
   return WayBack{g_saved.fd, std::string_view(g_saved.leave.data(), g_saved.leave_size)};
 }
 

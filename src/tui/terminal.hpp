@@ -107,11 +107,12 @@ struct WayBack {
 
 // Takes the open Terminal, if any, back for a signal or crash that ends the
 // process, with async-signal-safe calls alone: the terminal modes of before
-// the open are set back at once (that never waits on output), and the bytes
-// of the way back are returned for the caller to write where waiting is
-// harmless. Nothing when no terminal is open, when it was taken already, or
-// after a restore has finished; also works while a restore waits on a
-// terminal that stopped reading.
+// the open are set back at once (that never waits on output), and so is
+// SIGTSTP's default action, so that a job stopped and resumed meanwhile does
+// not go back to the full screen; the bytes of the way back are returned for
+// the caller to write where waiting is harmless. Nothing when no terminal is
+// open, when it was taken already, or after a restore has finished; also
+// works while a restore waits on a terminal that stopped reading.
 std::optional<WayBack> seize_terminal_from_signal() noexcept;
 
 }  // namespace kestrel::tui

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -402,6 +403,34 @@ TEST_F(TerminalOnPty, TheSignalSafeWayBackOnAnotherUsersTerminal) {
   const std::string written = drain();
   EXPECT_NE(written.find("\x1b[?1049l"), std::string::npos);
   EXPECT_NE(written.find("\x1b[?25h"), std::string::npos);
+  termios modes{};
+  ASSERT_EQ(tcgetattr(slave_, &modes), 0);
+  EXPECT_EQ(modes.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+}
+
+// A job stopped (Ctrl+Z) and resumed after the way back stays on the normal
+// screen with the modes given back: ncurses' own stop handler, which would
+// set raw mode and the alternate screen again, is gone.
+TEST_F(TerminalOnPty, AStopAfterTheSignalSafeWayBackLeavesTheTerminalNormal) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    Terminal& t = open();
+    if (!t.draw([](Buffer& b, Rect a) { status_screen(b, a, "x"); }))
+      std::_Exit(4);
+    const auto way_back = seize_terminal_from_signal();
+    if (!way_back || write(way_back->fd, way_back->bytes.data(), way_back->bytes.size()) < 0)
+      std::_Exit(5);
+    raise(SIGTSTP);
+    std::_Exit(0);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status))
+    kill(pid, SIGCONT);  // fg
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string written = drain();
+  const auto way_back = written.rfind("\x1b[?1049l");
+  ASSERT_NE(way_back, std::string::npos);
+  EXPECT_EQ(written.find("\x1b[?1049h", way_back), std::string::npos);
   termios modes{};
   ASSERT_EQ(tcgetattr(slave_, &modes), 0);
   EXPECT_EQ(modes.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
