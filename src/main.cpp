@@ -2,8 +2,10 @@
 // starts and stops things: the log file, the crash handling, the terminal,
 // the port list and the saved settings; then the event loop; then the way
 // back to the normal terminal and the exit status.
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <expected>
@@ -25,6 +27,16 @@
 namespace {
 
 using namespace kestrel;
+
+// Opens /dev/null on each of standard input, output and error that is
+// closed, so that no file of the program (the log, config.toml, the serial
+// port) takes that number and gets what is meant for it.
+void fill_closed_standard_descriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+      ::open("/dev/null", O_RDWR);  // takes the lowest free number: this one
+  }
+}
 
 // Shuts the file logger down when main's work ends, on every path after it
 // started: the buffered records are written out.
@@ -97,6 +109,7 @@ std::expected<void, AppError> run(const char* program) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  fill_closed_standard_descriptors();
   auto result = run(argc > 0 ? argv[0] : "");
   shell::wait_for_crash_report();
   if (!result) {

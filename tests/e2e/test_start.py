@@ -1,5 +1,6 @@
 """The first screen: the ports offered, and what is selected when it opens."""
 
+import os
 import re
 import subprocess
 import tempfile
@@ -127,16 +128,26 @@ class StartUpFailures(KestrelTestCase):
             self.assertEqual(run.stdout, "")
             self.assertEqual(list(Path(directory).iterdir()), [])
 
+    def run_without_a_terminal(self, directory, command, **kwargs):
+        return subprocess.run(command, cwd=directory, stdin=subprocess.DEVNULL,
+                              start_new_session=True, capture_output=True, text=True,
+                              timeout=20, **kwargs)
+
     def test_without_a_terminal_the_program_stops(self):
         with tempfile.TemporaryDirectory(prefix="kestrel-e2e-") as directory:
-            run = subprocess.run([KESTREL], cwd=directory, stdin=subprocess.DEVNULL,
-                                 start_new_session=True, capture_output=True, text=True,
-                                 timeout=20)
+            run = self.run_without_a_terminal(directory, [KESTREL])
             self.assertEqual(run.returncode, 101)
             self.assertIn("The application crashed.\nMessage:  failed to initialize terminal: ",
                           run.stderr)
             self.assertIn("Stack trace", run.stderr)
             self.assertEqual(run.stdout, "")
+            self.assert_log_holds_only_the_start(directory)
+
+    def test_a_closed_standard_error_is_taken_by_no_file(self):
+        with tempfile.TemporaryDirectory(prefix="kestrel-e2e-") as directory:
+            run = self.run_without_a_terminal(directory, [KESTREL],
+                                              preexec_fn=lambda: os.close(2))
+            self.assertEqual(run.returncode, 101)
             self.assert_log_holds_only_the_start(directory)
 
 
