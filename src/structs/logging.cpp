@@ -14,6 +14,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <system_error>
+#include <thread>
 
 #include <spdlog/common.h>
 #include <spdlog/details/periodic_worker.h>
@@ -26,6 +27,21 @@ namespace kestrel::log {
 namespace {
 
 constexpr std::size_t kFileBuffer = 64 * 1024;
+
+using Clock = std::chrono::steady_clock;
+
+// Takes `lock` (made with std::defer_lock) by `deadline`, trying once a
+// millisecond, and at least once: a lock that a crash holds is never waited
+// for without end.
+template <class Lock>
+bool lock_by(Lock& lock, Clock::time_point deadline) {
+  while (!lock.try_lock()) {
+    if (Clock::now() >= deadline)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
 
 bool same_ignoring_case(std::string_view a, std::string_view b) {
   return std::ranges::equal(a, b, [](char x, char y) {
@@ -133,6 +149,13 @@ class RecordFileSink final : public spdlog::sinks::base_sink<std::mutex> {
   }
   ~RecordFileSink() override { ::close(fd_); }
 
+  // As flush(), unless the lock cannot be had by `deadline`.
+  void flush_by(Clock::time_point deadline) {
+    std::unique_lock lock(mutex_, std::defer_lock);
+    if (lock_by(lock, deadline))
+      write_out();
+  }
+
  protected:
   void sink_it_(const spdlog::details::log_msg& msg) override {
     spdlog::memory_buf_t record;
@@ -196,7 +219,7 @@ class Backend {
   }
 
   const LogSpec& spec() const { return spec_; }
-  void flush() { sink_->flush(); }
+  void flush_by(Clock::time_point deadline) { sink_->flush_by(deadline); }
 
   // The logger of a module path, made on first use for paths other than the system's three.
   spdlog::logger& logger_for(std::string_view module) {
@@ -327,11 +350,12 @@ void shutdown() {
   f.backend.reset();
 }
 
-void flush() {
+void flush(std::chrono::milliseconds wait) {
+  const Clock::time_point deadline = Clock::now() + wait;
   Facade& f = facade();
-  std::shared_lock lock(f.mutex);
-  if (f.backend)
-    f.backend->flush();
+  std::shared_lock lock(f.mutex, std::defer_lock);
+  if (lock_by(lock, deadline) && f.backend)
+    f.backend->flush_by(deadline);
 }
 
 namespace {

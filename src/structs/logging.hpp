@@ -2,6 +2,7 @@
 // The logging facade: leveled records tagged with a module path, written to
 // one shared file as "INFO [kestrel::scan] message" lines with no time stamp.
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
@@ -47,9 +48,10 @@ std::expected<void, LogInitError> start(const std::filesystem::path& file,
                                         std::string_view spec = kLogSpec);
 // Writes the buffered records and closes the file. Safe to call twice.
 void shutdown();
-// Writes the buffered records out now; the logger goes on. Joins no thread,
-// so a crash report's child process can call it.
-void flush();
+// Writes the buffered records out now; the logger goes on. For a crash: it
+// joins no thread, and it gives up when it cannot take the log's locks
+// within `wait` (the crash may hold them).
+void flush(std::chrono::milliseconds wait);
 
 // Whether a record of `level` from `module` would be written now. Cheap.
 bool enabled(Level level, std::string_view module);

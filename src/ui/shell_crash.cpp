@@ -2,7 +2,8 @@
 // crash, puts the terminal's modes back and makes a child, which writes the
 // way back to the normal screen, the message and the stack trace (read with
 // backward-cpp) on standard error. The process waits for that child a
-// bounded time, then ends.
+// bounded time, then ends. When no child can be made, the process writes
+// the way back and the message itself, within the same bound.
 #include "ui/shell_crash.hpp"
 
 #include <signal.h>
@@ -135,8 +136,7 @@ void write_all(int fd, std::string_view bytes) {
 }
 
 // What the report's child writes: the way back to the normal screen, the
-// message, then the trace, whose symbols it reads, and for a crash off a
-// signal the log's buffered records.
+// message, then the trace, whose symbols it reads.
 struct CrashReport {
   std::optional<tui::WayBack> way_back;
   FixedText message;
@@ -162,8 +162,16 @@ struct CrashReport {
       write_all(way_back->fd, way_back->bytes);
     write_all(STDERR_FILENO, message.view());
     write_all(STDERR_FILENO, stack_trace());
-    if (info == nullptr)
-      log::flush();
+  }
+
+  // Has a child write the report by `deadline`; when none can be made, writes
+  // the way back and the message from here, within the same deadline.
+  void send(ForkKind kind, const Deadline& deadline) {
+    if (run_bounded_child(kind, deadline, *this))
+      return;
+    if (way_back)
+      write_until(deadline, way_back->fd, way_back->bytes);
+    write_until(deadline, STDERR_FILENO, message.view());
   }
 
   std::string stack_trace() const {
@@ -208,11 +216,16 @@ struct CrashReport {
 };
 
 // Off a signal handler: the report's child is an ordinary fork, so it can
-// allocate whatever state the other threads left the allocator in.
+// allocate whatever state the other threads left the allocator in. The log's
+// buffered records are written here, by the process whose flusher thread
+// writes them too, so each is written once; within what is left of the wait,
+// as the crash may hold the log's locks.
 [[noreturn]] void report_and_exit(std::string_view reason, std::string_view location) {
   if (claim_crash()) {
+    const Deadline deadline(report_wait);
     CrashReport report(reason, location);
-    run_bounded_child(ForkKind::Plain, report_wait, report);
+    report.send(ForkKind::Plain, deadline);
+    log::flush(deadline.left());
   }
   std::_Exit(kCrashStatus);
 }
@@ -244,7 +257,7 @@ void on_signal(int number, siginfo_t* info, void* context) {
     CrashReport report(reason.view(), {});
     report.info = info;
     report.context = context;
-    run_bounded_child(ForkKind::InHandler, report_wait, report);
+    report.send(ForkKind::InHandler, Deadline(report_wait));
   }
   end_by_signal(number);
 }
@@ -267,8 +280,10 @@ void on_termination_signal(int number) {
       now - first_termination_at.load() < kRepeatGraceNs)
     return;
   if (auto way_back = tui::seize_terminal_from_signal()) {
+    const Deadline deadline(kWayBackWait);
     auto write_way_back = [&way_back] { write_all(way_back->fd, way_back->bytes); };
-    run_bounded_child(ForkKind::InHandler, kWayBackWait, write_way_back);
+    if (!run_bounded_child(ForkKind::InHandler, deadline, write_way_back))
+      write_until(deadline, way_back->fd, way_back->bytes);
   }
   ::signal(number, SIG_DFL);
   ::raise(number);  // delivered, by the default action, once the handler returns

@@ -5,21 +5,22 @@
 // once, then a child process writes the way back to the normal screen
 // (attributes reset, alternate screen left, cursor shown), without ncurses,
 // which the crash may have broken or another thread may be using, and a
-// crash report with a stack trace on standard error; off a signal it writes
-// out the log's buffered records too. The process waits for that child no
-// more than kReportWait in all, whatever holds it (an output that takes no
-// bytes, a lock the crash held), and ends. While one thread reports, a crash
-// on another, by any signal, waits for that report to end the process; a
-// crash inside the report ends it at once. The other signals that would end
-// the process (SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
-// SIGVTALRM, SIGPROF, SIGXCPU, and on Linux SIGPWR, SIGSTKFLT and SIGIO) are
-// only recorded: the event loop then ends, the program shuts down as usual,
-// and end_by_signal ends the process by that signal. A repeat within a
-// second is ignored; a later one ends the process at once, the terminal's
-// modes put back first and its way back written within half a second. No
-// path changes the terminal's file status flags. SIGXFSZ and SIGPIPE are
-// ignored, so writes past the file-size limit or into a closed pipe fail as
-// errors.
+// crash report with a stack trace on standard error. When no child can be
+// made, the crashing process writes the way back and the message itself. Off
+// a signal, the crashing process then writes out the log's buffered records.
+// All of it takes no more than kReportWait, whatever holds it (an output that
+// takes no bytes, a lock the crash held), and the process ends. While one
+// thread reports, a crash on another, by any signal, waits for that report
+// to end the process; a crash inside the report ends it at once. The other
+// signals that would end the process (SIGTERM, SIGHUP, SIGINT, SIGQUIT,
+// SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, and on Linux
+// SIGPWR, SIGSTKFLT and SIGIO) are only recorded: the event loop then ends,
+// the program shuts down as usual, and end_by_signal ends the process by that
+// signal. A repeat within a second is ignored; a later one ends the process
+// at once, the terminal's modes put back first and its way back written
+// within half a second. No path changes the terminal's file status flags.
+// SIGXFSZ and SIGPIPE are ignored, so writes past the file-size limit or into
+// a closed pipe fail as errors.
 
 #include <chrono>
 #include <expected>

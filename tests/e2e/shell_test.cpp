@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -23,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "structs/logging.hpp"
+#include "ui/bounded_child.hpp"
 #include "ui/event_loop.hpp"
 #include "ui/shell_crash.hpp"
 #include "ui/shell_start.hpp"
@@ -213,6 +217,95 @@ TEST_F(CrashHandlerDeathTest, AStopNamesItsReasonAndPlace) {
       },
       testing::ExitedWithCode(shell::kCrashStatus),
       "Message:  failed to initialize terminal: no terminal\nLocation: .*shell_test.cpp:[0-9]+");
+}
+
+// After an uncaught exception the log's buffered records are written by the
+// crashing process alone, each once, also when its flusher's turn falls
+// inside the report's wait (standard error takes nothing for 1.5 s).
+TEST(CrashLog, EachRecordIsWrittenOnceBesideTheFlusherThread) {
+  const auto file = std::filesystem::temp_directory_path() /
+                    ("kestrel-crash-log-" + std::to_string(getpid()) + ".log");
+  int error[2];
+  int crashed[2];
+  ASSERT_EQ(pipe(error), 0);
+  ASSERT_EQ(pipe(crashed), 0);
+  const std::string chunk(4096, 'x');
+  fcntl(error[1], F_SETFL, O_NONBLOCK);
+  while (write(error[1], chunk.data(), chunk.size()) > 0) {
+  }
+  fcntl(error[1], F_SETFL, 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!log::start(file) || !shell::install_crash_handler(kTimeForTheTrace))
+      std::_Exit(3);
+    for (int i = 0; i < 1000; ++i)
+      log::info(log::kScan, "record {}", i);
+    dup2(error[1], STDERR_FILENO);
+    if (write(crashed[1], "c", 1) != 1)
+      std::_Exit(4);
+    try {
+      throw std::runtime_error("lock poisoned: log");
+    } catch (...) {
+      std::terminate();
+    }
+  }
+  close(error[1]);
+  close(crashed[1]);
+  char seen = 0;
+  EXPECT_EQ(read(crashed[0], &seen, 1), 1);
+  close(crashed[0]);
+  std::this_thread::sleep_for(1500ms);
+  char drained[4096];
+  while (read(error[0], drained, sizeof drained) > 0) {
+  }
+  close(error[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == shell::kCrashStatus) << status;
+  std::ifstream log_file(file);
+  std::vector<std::string> records;
+  for (std::string line; std::getline(log_file, line);)
+    records.push_back(line);
+  std::filesystem::remove(file);
+  ASSERT_EQ(records.size(), 1000u);
+  for (int i = 0; i < 1000; ++i)
+    EXPECT_EQ(records[i], "INFO [kestrel::scan] record " + std::to_string(i));
+}
+
+// The report's child keeps SIGPIPE and SIGXFSZ ignored, as the program has
+// them: a write into a closed pipe or past a file-size limit fails there
+// instead of ending the child before the rest of its work.
+TEST(BoundedChild, AWriteThatFailsDoesNotEndIt) {
+  int result[2];
+  int closed[2];
+  ASSERT_EQ(pipe(result), 0);
+  ASSERT_EQ(pipe(closed), 0);
+  close(closed[0]);
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction pipe_before {};
+  struct sigaction size_before {};
+  sigaction(SIGPIPE, &ignore, &pipe_before);
+  sigaction(SIGXFSZ, &ignore, &size_before);
+  auto work = [&] {
+    const rlimit nothing{0, 0};
+    const bool pipe_failed = write(closed[1], "x", 1) < 0 && errno == EPIPE;
+    const bool size_failed =
+        setrlimit(RLIMIT_FSIZE, &nothing) == 0 && write(fileno(file), "x", 1) < 0 && errno == EFBIG;
+    if (pipe_failed && size_failed && write(result[1], "y", 1) != 1)
+      std::_Exit(1);
+  };
+  EXPECT_TRUE(shell::run_bounded_child(shell::ForkKind::Plain, shell::Deadline(60s), work));
+  sigaction(SIGPIPE, &pipe_before, nullptr);
+  sigaction(SIGXFSZ, &size_before, nullptr);
+  std::fclose(file);
+  close(closed[1]);
+  close(result[1]);
+  char got = 0;
+  EXPECT_EQ(read(result[0], &got, 1), 1);
+  close(result[0]);
 }
 
 // ---- key dispatch ----------------------------------------------------------
@@ -445,16 +538,27 @@ class RunUi : public testing::Test {
     return written;
   }
 
+  // Makes the calling process unable to make another, as a process limit
+  // does (root is not bound by it, so as root it becomes nobody first).
+  static void forbid_children() {
+    const rlimit none{0, 0};
+    if ((geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) ||
+        setrlimit(RLIMIT_NPROC, &none) != 0)
+      std::_Exit(6);
+  }
+
   // A child that crashes by SIGSEGV, its report going to the terminal, once
   // the terminal has stopped reading; returns 300 ms after the crash, while
-  // the report waits.
-  pid_t crash_on_a_stalled_terminal() {
+  // the report waits. Without `children`, the crash can make no process.
+  pid_t crash_on_a_stalled_terminal(bool children = true) {
     int crashing[2];
     if (pipe(crashing) != 0)
       return -1;
-    const pid_t pid = in_child([this, &crashing] {
+    const pid_t pid = in_child([this, &crashing, children] {
       dup2(fileno(out_.get()), STDERR_FILENO);
       stop_reading();
+      if (!children)
+        forbid_children();
       if (write(crashing[1], "c", 1) != 1)
         std::_Exit(5);
       std::raise(SIGSEGV);
@@ -514,33 +618,39 @@ TEST_F(RunUi, ATerminationSignalEndsTheLoop) {
 }
 
 // A repeat a second after the first ends a program that no longer reaches
-// its loop, with the terminal's modes and normal screen given back.
+// its loop, with the terminal's modes and normal screen given back, also
+// when no process can be made to write the way back.
 TEST_F(RunUi, ALaterRepeatOfATerminationSignalEndsTheProcessWithTheTerminalBack) {
-  int survived[2];
-  ASSERT_EQ(pipe(survived), 0);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (!shell::install_crash_handler())
-      std::_Exit(3);
-    std::raise(SIGTERM);
-    std::raise(SIGTERM);
-    if (write(survived[1], "y", 1) != 1)
-      std::_Exit(4);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-    std::raise(SIGTERM);
-    std::_Exit(5);
+  for (const bool children : {true, false}) {
+    SCOPED_TRACE(children ? "with a child" : "without a child");
+    int survived[2];
+    ASSERT_EQ(pipe(survived), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (!shell::install_crash_handler())
+        std::_Exit(3);
+      if (!children)
+        forbid_children();
+      std::raise(SIGTERM);
+      std::raise(SIGTERM);
+      if (write(survived[1], "y", 1) != 1)
+        std::_Exit(4);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+      std::raise(SIGTERM);
+      std::_Exit(5);
+    }
+    close(survived[1]);
+    char seen = 0;
+    EXPECT_EQ(read(survived[0], &seen, 1), 1);
+    close(survived[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    expect_modes_given_back();
+    const std::string written = output_until("\x1b[?1049l");
+    EXPECT_THAT(written, testing::HasSubstr("\x1b[?1049l"));
+    EXPECT_THAT(written, testing::HasSubstr("\x1b[?25h"));
   }
-  close(survived[1]);
-  char seen = 0;
-  EXPECT_EQ(read(survived[0], &seen, 1), 1);
-  close(survived[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-  expect_modes_given_back();
-  const std::string written = output_until("\x1b[?1049l");
-  EXPECT_THAT(written, testing::HasSubstr("\x1b[?1049l"));
-  EXPECT_THAT(written, testing::HasSubstr("\x1b[?25h"));
 }
 
 // A terminal that stopped reading holds every write to it; the late repeat
@@ -618,15 +728,20 @@ TEST_F(RunUi, AReportKilledWhileTheTerminalIsStalledLeavesItsFlags) {
 }
 
 // A terminal that was only behind: once it reads again, within the report's
-// wait, the way back to the normal screen comes first, then the report.
+// wait, the way back to the normal screen comes first, then the report. When
+// no child can be made, the crashing process writes them itself.
 TEST_F(RunUi, ATerminalThatResumesReadingGetsTheWayBackBeforeTheReport) {
-  const pid_t pid = crash_on_a_stalled_terminal();
-  ASSERT_GT(pid, 0);
-  const std::string written = output_until("Message:");
-  expect_ended_by(pid, SIGSEGV, 15s);
-  const auto way_back = written.find("\x1b[?1049l");
-  ASSERT_NE(way_back, std::string::npos);
-  EXPECT_LT(way_back, written.find("The application crashed."));
+  for (const bool children : {true, false}) {
+    SCOPED_TRACE(children ? "with a child" : "without a child");
+    const pid_t pid = crash_on_a_stalled_terminal(children);
+    ASSERT_GT(pid, 0);
+    const std::string written = output_until("Message:  fatal signal SIGSEGV");
+    expect_ended_by(pid, SIGSEGV, 15s);
+    const auto way_back = written.find("\x1b[?1049l");
+    ASSERT_NE(way_back, std::string::npos);
+    EXPECT_LT(way_back, written.find("The application crashed."));
+    EXPECT_THAT(written, testing::HasSubstr("Message:  fatal signal SIGSEGV"));
+  }
 }
 
 // The same crash signal on two threads at once: one whole report, and the

@@ -2,6 +2,7 @@
 
 import os
 import re
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -141,6 +142,22 @@ class StartUpFailures(KestrelTestCase):
                           run.stderr)
             self.assertIn("Stack trace", run.stderr)
             self.assertEqual(run.stdout, "")
+            self.assert_log_holds_only_the_start(directory)
+
+    def test_without_room_for_the_report_process_the_message_is_still_written(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root to run as a user of its own")
+        with tempfile.TemporaryDirectory(prefix="kestrel-e2e-") as directory:
+            # A user that nothing else runs as, limited to the program's own
+            # two threads; a copy of the program that this user can run.
+            os.chmod(directory, 0o777)
+            program = shutil.copy(KESTREL, directory)
+            run = self.run_without_a_terminal(
+                directory, ["setpriv", "--reuid=48879", "--regid=48879", "--clear-groups",
+                            "prlimit", "--nproc=2", program])
+            self.assertEqual(run.returncode, 101, run.stderr)
+            self.assertIn("The application crashed.\nMessage:  failed to initialize terminal: ",
+                          run.stderr)
             self.assert_log_holds_only_the_start(directory)
 
     def test_a_closed_standard_error_is_taken_by_no_file(self):
