@@ -6,8 +6,8 @@
 // colours, reverse video for a background or a blue foreground and bold for
 // white), a short Esc delay.
 // Restoring undoes that and is safe to call more than once; signal and crash
-// handlers take the terminal back on their own (seize_terminal_from_signal). One Terminal can be
-// open at a time.
+// handlers take the terminal back on their own (seize_terminal_from_signal).
+// One Terminal can be open at a time.
 
 #include <chrono>
 #include <cstdio>

@@ -50,10 +50,10 @@ bool run_bounded_child(ForkKind kind, const Deadline& deadline, Work& work) noex
       kind, deadline, [](void* w) { (*static_cast<Work*>(w))(); }, &work);
 }
 
-// For a process that could make no child: writes `bytes` to `fd` in small
-// pieces, each once poll() says that `fd` takes output, and gives up at
-// `deadline` or at the first error. The descriptor's flags are left as they
-// are. Async-signal-safe.
+// Writes `bytes` to `fd` in small pieces, each once poll() says that `fd`
+// takes output, and gives up at `deadline` or at the first error; so a
+// process that could make no child can write itself. The descriptor's flags
+// are left as they are. Async-signal-safe.
 void write_until(const Deadline& deadline, int fd, std::string_view bytes) noexcept;
 
 }  // namespace kestrel::shell

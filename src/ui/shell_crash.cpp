@@ -123,20 +123,8 @@ class FixedText {
   std::size_t size_ = 0;
 };
 
-// Writes all of `bytes`, waiting as long as `fd` needs.
-void write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
-// What the report's child writes: the way back to the normal screen, the
-// message, then the trace, whose symbols it reads.
+// The crash report: the way back to the normal screen, the message, then the
+// trace, whose symbols are read in the child.
 struct CrashReport {
   std::optional<tui::WayBack> way_back;
   FixedText message;
@@ -156,19 +144,18 @@ struct CrashReport {
     thread = self == ::getpid() ? 0 : static_cast<std::size_t>(self);
   }
 
-  // Runs in the child.
-  void operator()() const {
-    if (way_back)
-      write_all(way_back->fd, way_back->bytes);
-    write_all(STDERR_FILENO, message.view());
-    write_all(STDERR_FILENO, stack_trace());
+  // Has a child write the whole report by `deadline`; when none can be made,
+  // writes the way back and the message from here, by the same deadline.
+  void send(ForkKind kind, const Deadline& deadline) const {
+    auto whole = [&] {
+      write_message(deadline);
+      write_until(deadline, STDERR_FILENO, stack_trace());
+    };
+    if (!run_bounded_child(kind, deadline, whole))
+      write_message(deadline);
   }
 
-  // Has a child write the report by `deadline`; when none can be made, writes
-  // the way back and the message from here, within the same deadline.
-  void send(ForkKind kind, const Deadline& deadline) {
-    if (run_bounded_child(kind, deadline, *this))
-      return;
+  void write_message(const Deadline& deadline) const {
     if (way_back)
       write_until(deadline, way_back->fd, way_back->bytes);
     write_until(deadline, STDERR_FILENO, message.view());
@@ -281,9 +268,9 @@ void on_termination_signal(int number) {
     return;
   if (auto way_back = tui::seize_terminal_from_signal()) {
     const Deadline deadline(kWayBackWait);
-    auto write_way_back = [&way_back] { write_all(way_back->fd, way_back->bytes); };
+    auto write_way_back = [&] { write_until(deadline, way_back->fd, way_back->bytes); };
     if (!run_bounded_child(ForkKind::InHandler, deadline, write_way_back))
-      write_until(deadline, way_back->fd, way_back->bytes);
+      write_way_back();
   }
   ::signal(number, SIG_DFL);
   ::raise(number);  // delivered, by the default action, once the handler returns
